@@ -1,0 +1,174 @@
+// The prompt library, called in this process on a redirected standard input.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "askline.h"
+#include "run.h"
+
+namespace {
+
+// Standard input comes from a file holding the given bytes; standard output
+// goes to a file, so the prompts can be read back.
+class Askline : public testing::Test {
+protected:
+    TempDir tmp;
+    int saved_out = -1;
+
+    void SetUp() override
+    {
+        fflush(stdout);
+        saved_out = dup(1);
+        ASSERT_NE(freopen((tmp / "out").c_str(), "w", stdout), nullptr);
+    }
+    void TearDown() override
+    {
+        fflush(stdout);
+        dup2(saved_out, 1);
+        close(saved_out);
+        clearerr(stdout);
+    }
+    void feed(const std::string &bytes)
+    {
+        write_file(tmp / "in", bytes);
+        ASSERT_NE(freopen((tmp / "in").c_str(), "r", stdin), nullptr);
+    }
+    std::string prompts()
+    {
+        fflush(stdout);
+        return read_file(tmp / "out");
+    }
+};
+
+string ask(const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    string s = get_string(&ap, format);
+    va_end(ap);
+    return s;
+}
+
+TEST_F(Askline, SplitsLines)
+{
+    struct Row {
+        std::string in;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Row> rows = {
+        {"hello\n", {"hello"}},
+        {"\n", {""}},
+        {"", {}},
+        {"a\nb\n", {"a", "b"}},
+        {"a\r\nb\r\n", {"a", "b"}},    // CRLF gives what LF gives
+        {"\r\n\n", {"", ""}},
+        {"x\r\r\n", {"x\r"}},          // only the CR right before the LF goes
+        {"a\rb\n", {"a\rb"}},          // a lone CR stays
+        {"last", {"last"}},            // no line feed at the end
+        {"last\r", {"last\r"}},
+        {"a\n\nb", {"a", "", "b"}},
+        {"  \t \n", {"  \t "}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE("input \"" + row.in + "\"");
+        feed(row.in);
+        for (const auto &line : row.lines) {
+            string s = get_string(nullptr, "> ");
+            ASSERT_NE(s, nullptr);
+            EXPECT_EQ(std::string(s), line);
+        }
+        EXPECT_EQ(get_string(nullptr, "> "), nullptr);
+        EXPECT_EQ(get_string(nullptr, "> "), nullptr);  // and stays at the end
+    }
+}
+
+TEST_F(Askline, ResultsAreIndependentAndWritable)
+{
+    feed("first\nsecond\n");
+    string a = get_string(nullptr, "a: ");
+    string b = get_string(nullptr, "b: ");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_STREQ(a, "first");  // not overwritten by the second read
+    a[0] = 'F';
+    strcpy(a + 1, "IRST");
+    EXPECT_STREQ(a, "FIRST");
+    EXPECT_STREQ(b, "second");
+}
+
+TEST_F(Askline, KeepsEveryByteButLineFeed)
+{
+    std::string bytes;
+    for (int c = 1; c <= 0xFF; c++)
+        if (c != '\n')
+            bytes += static_cast<char>(c);
+    feed(bytes + "\n");
+    string s = get_string(nullptr, "> ");
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(std::string(s), bytes);
+}
+
+TEST_F(Askline, LongLines)
+{
+    // Around the size where the library stops copying and hands over its buffer.
+    for (size_t n : {65535, 65536, 65537, 10 * 1000 * 1000}) {
+        SCOPED_TRACE(n);
+        std::string line(n, 'x');
+        line[n / 2] = 'y';
+        feed(line + "\r\nnext\n");
+        string s = get_string(nullptr, "> ");
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(strlen(s), n);
+        EXPECT_TRUE(std::string(s) == line);
+        string t = get_string(nullptr, "> ");
+        ASSERT_NE(t, nullptr);
+        EXPECT_STREQ(t, "next");
+        EXPECT_TRUE(std::string(s) == line);
+    }
+}
+
+TEST_F(Askline, FormatsThePrompt)
+{
+    feed("1\n2\n3\n");
+    ASSERT_NE(get_string(nullptr, "a: "), nullptr);
+    ASSERT_NE(get_string(nullptr, "%s-%d: ", "n", 7), nullptr);
+    ASSERT_NE(ask("%c%x? ", 'h', 255), nullptr);
+    EXPECT_EQ(prompts(), "a: n-7: hff? ");
+}
+
+TEST_F(Askline, ReadErrorGivesNull)
+{
+    ASSERT_NE(freopen(tmp.path.c_str(), "r", stdin), nullptr);  // reading a directory fails
+    EXPECT_EQ(get_string(nullptr, "> "), nullptr);
+}
+
+TEST_F(Askline, PromptIsOutBeforeTheRead)
+{
+    // Standard input is a pipe that stays empty until the prompt has reached
+    // standard output. Had the prompt waited in a buffer, the writer gives up
+    // and closes the pipe, and the read ends with null instead of the line.
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_NE(freopen(("/dev/fd/" + std::to_string(p[0])).c_str(), "r", stdin), nullptr);
+    close(p[0]);
+    std::string path = tmp / "out";
+    std::thread writer([&] {
+        for (int i = 0; i < 500 && read_file(path) != "Q? "; i++)
+            usleep(10000);
+        if (read_file(path) == "Q? ")
+            (void)!write(p[1], "x\n", 2);
+        close(p[1]);
+    });
+    string s = get_string(nullptr, "Q? ");
+    writer.join();
+    ASSERT_NE(s, nullptr);
+    EXPECT_STREQ(s, "x");
+}
+
+}  // namespace
