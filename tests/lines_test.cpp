@@ -29,4 +29,72 @@ TEST(Dupstr, FailedAllocation)
     check("dupstr", {{"\nhello\n", "a: ", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=1"});
 }
 
+TEST(Dupchars, Table)
+{
+    check("dupchars", {
+        {"hi\n", "a: hi\nhi\n", 0},
+        {"\n\nhi\n", "a: a: a: hi\nhi\n", 0},
+        {" \t \n", "a:  \t \n \t \n", 0},
+        {"x", "a: x\nx\n", 0},
+        {"", "a: ", 1},
+        {"\n", "a: a: ", 1},
+    });
+}
+
+TEST(Dupchars, FailedAllocation)
+{
+    if (SANITIZED)
+        GTEST_SKIP() << "malloc cannot be replaced under the sanitizers";
+    check("dupchars", {{"hello\n", "a: ", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=6"});
+    check("dupchars", {{"\nhello\n", "a: ", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=1"});
+}
+
+TEST(Copy, Table)
+{
+    check("copy", {
+        {"hello\nworld\n", "a: b: Hello\nHello\n", 0},
+        {"Hello\nx\n", "a: b: Hello\nHello\n", 0},
+        {"1st\nx\n", "a: b: 1st\n1st\n", 0},
+        {" lead\nx\n", "a: b:  lead\n lead\n", 0},
+        {"z\nx\n", "a: b: Z\nZ\n", 0},
+        {"\xE9t\xE9\nx\n", "a: b: \xE9t\xE9\n\xE9t\xE9\n", 0},  // bytes above 0x7F stay
+        {"\nworld\nhello\nworld\n", "a: b: a: b: Hello\nHello\n", 0},
+        {"hello\n\nhi\nyo\n", "a: b: a: b: Hi\nHi\n", 0},
+        {"", "a: ", 1},
+        {"hello\n", "a: b: ", 1},
+        {"\n\n", "a: b: a: ", 1},
+    });
+}
+
+TEST(Compare, Table)
+{
+    check("compare", {
+        {"apple\navocado\n", "j: a: equal", 0},
+        {"apple\nApple\n", "j: a: different", 0},
+        {"\n\n", "j: a: equal", 0},
+        {"a\n\n", "j: a: different", 0},
+        {"\nx\n", "j: a: different", 0},
+        {"\xE9" "a\n\xE9" "b\n", "j: a: equal", 0},
+        {"", "j: ", 1},
+        {"apple\n", "j: a: ", 1},
+    });
+}
+
+TEST(Try, Table)
+{
+    check("try", {
+        {"\n", "Text: 1\n", 0},
+        {"hello\n", "Text: 1\n", 0},
+        {"hello world\n", "Text: 2\n", 0},
+        {"hello  world\n", "Text: 3\n", 0},
+        {" hello \n", "Text: 3\n", 0},
+        {"   \n", "Text: 4\n", 0},
+        {"a\tb\n", "Text: 2\n", 0},
+        {"\t\t\n", "Text: 3\n", 0},
+        {"a\vb\fc\rd\n", "Text: 4\n", 0},
+        {"\xA0\x85\xFF x\n", "Text: 2\n", 0},  // no byte above 0x7F is white space
+        {"", "Text: ", 1},
+    });
+}
+
 }  // namespace

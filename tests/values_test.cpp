@@ -1,0 +1,98 @@
+// The memory and value programs.
+#include <cstdlib>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "run.h"
+
+namespace {
+
+TEST(Swap, ByValueThenThroughPointers)
+{
+    check("swap", {{"", "x=1,y=2\nx=1,y=2\nx=2,y=1\n", 0}});
+}
+
+// An address as printed by %p: 0x and lower-case hex digits without leading zeros.
+unsigned long long address(const std::string &line)
+{
+    EXPECT_TRUE(line.size() > 2 && line.compare(0, 2, "0x") == 0 && line[2] != '0' &&
+                line.find_first_not_of("0123456789abcdef", 2) == std::string::npos)
+        << line;
+    return strtoull(line.c_str(), nullptr, 16);
+}
+
+std::vector<std::string> lines(const std::string &out)
+{
+    std::vector<std::string> v;
+    std::istringstream in(out);
+    for (std::string l; std::getline(in, l);)
+        v.push_back(l);
+    return v;
+}
+
+TEST(Addresses, OnePointerLine)
+{
+    Result r = run({{"addresses"}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    auto v = lines(r.out);
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_NE(address(v[0]), 50u);
+}
+
+TEST(Ptrwalk, AddressesWalkAlongTheLiteral)
+{
+    Result r = run({{"ptrwalk"}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    auto v = lines(r.out);
+    ASSERT_EQ(v.size(), 5u);
+    unsigned long long first = address(v[0]);
+    EXPECT_EQ(address(v[1]), first);
+    EXPECT_EQ(v[2], "o");
+    EXPECT_EQ(address(v[3]), first + 2);
+    EXPECT_EQ(address(v[4]), first + 3);
+}
+
+TEST(Get, Table)
+{
+    check("get", {
+        {"42\n", "a:?42\n", 0},
+        {"-5\n", "a:?-5\n", 0},
+        {"+7\n", "a:?7\n", 0},
+        {"010\n", "a:?8\n", 0},
+        {"0x1F\n", "a:?31\n", 0},
+        {"0X1f\n", "a:?31\n", 0},
+        {"\n\n  \t42\n", "a:?42\n", 0},
+        {"42abc\n", "a:?42\n", 0},
+        {"2147483647", "a:?2147483647\n", 0},
+        {"-2147483648", "a:?-2147483648\n", 0},
+        {"0x7fffffff", "a:?2147483647\n", 0},
+        // nothing to read, or a number outside int: nothing after the prompt
+        {"abc\n", "a:?", 1},
+        {"", "a:?", 1},
+        {"\n\n", "a:?", 1},
+        {"-\n", "a:?", 1},
+        {"2147483648", "a:?", 1},
+        {"-2147483649", "a:?", 1},
+        {"99999999999\n", "a:?", 1},
+        {"0xffffffff\n", "a:?", 1},
+        {"99999999999999999999999\n", "a:?", 1},
+    });
+}
+
+TEST(Memory, PrintsNothing)
+{
+    check("memory", {{"", "", 0}});
+}
+
+TEST(Memory, FailedAllocation)
+{
+    if (SANITIZED)
+        GTEST_SKIP() << "malloc cannot be replaced under the sanitizers";
+    check("memory", {{"", "", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=12"});
+}
+
+}  // namespace
