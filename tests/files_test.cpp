@@ -1,0 +1,256 @@
+// The file programs, each case in a fresh temporary directory.
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Name and content of every file in dir; a link shows as "-> target".
+std::map<std::string, std::string> files(const TempDir &dir)
+{
+    std::map<std::string, std::string> m;
+    for (const auto &e : fs::directory_iterator(dir.path)) {
+        std::string name = e.path().filename();
+        if (e.is_symlink())
+            m[name] = "-> " + fs::read_symlink(e.path()).string();
+        else if (e.is_directory())
+            m[name] = "<dir>";
+        else
+            m[name] = read_file(e.path());
+    }
+    return m;
+}
+
+Result run_in(const TempDir &dir, std::vector<std::string> argv, const std::string &in = "")
+{
+    Result r = run({std::move(argv), in, dir.path});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, "");
+    return r;
+}
+
+std::string every_byte()
+{
+    std::string s;
+    for (int i = 0; i < 3 * 256; i++)
+        s += static_cast<char>(i);
+    return s;
+}
+
+std::string random_bytes(size_t n)
+{
+    std::mt19937 gen(7);
+    std::string s(n, '\0');
+    for (auto &c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+TEST(Fileclone, CopiesExactly)
+{
+    struct Row {
+        const char *what;
+        std::string src;
+        const char *dst_before;  // null: no destination yet
+    };
+    const std::vector<Row> rows = {
+        {"every byte value", every_byte(), nullptr},
+        {"a few MB", random_bytes(5 * 1000 * 1000 + 3), nullptr},
+        {"empty source", "", nullptr},
+        {"empty source over a file", "", "old content"},
+        {"longer destination cut", "short", "a much longer old content"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir tmp;
+        write_file(tmp / "src", row.src);
+        if (row.dst_before != nullptr)
+            write_file(tmp / "dst", row.dst_before);
+        Result r = run_in(tmp, {"fileclone", "src", "dst"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(read_file(tmp / "dst") == row.src);
+    }
+}
+
+TEST(Fileclone, RefusesAndLosesNothing)
+{
+    struct Row {
+        const char *what;
+        std::vector<std::string> argv;
+        void (*setup)(const TempDir &);
+    };
+    auto plain = [](const TempDir &d) {
+        write_file(d / "src", "source");
+        write_file(d / "dst", "destination");
+    };
+    const std::vector<Row> rows = {
+        {"no paths", {"fileclone"}, plain},
+        {"one path", {"fileclone", "src"}, plain},
+        {"one path, new name", {"fileclone", "new"}, plain},
+        {"missing source", {"fileclone", "missing", "dst"}, plain},
+        {"missing source, new destination", {"fileclone", "missing", "new"}, plain},
+        {"same path", {"fileclone", "src", "src"}, plain},
+        {"same file by another path", {"fileclone", "src", "./sub/../src"},
+         [](const TempDir &d) {
+             write_file(d / "src", "source");
+             fs::create_directory(d / "sub");
+         }},
+        {"same file by a hard link", {"fileclone", "src", "hard"},
+         [](const TempDir &d) {
+             write_file(d / "src", "source");
+             fs::create_hard_link(d / "src", d / "hard");
+         }},
+        {"same file by a symbolic link", {"fileclone", "src", "soft"},
+         [](const TempDir &d) {
+             write_file(d / "src", "source");
+             fs::create_symlink("src", d / "soft");
+         }},
+        {"a link as source, its target as destination", {"fileclone", "soft", "src"},
+         [](const TempDir &d) {
+             write_file(d / "src", "source");
+             fs::create_symlink("src", d / "soft");
+         }},
+        {"a directory as source", {"fileclone", "sub", "dst"},
+         [](const TempDir &d) {
+             fs::create_directory(d / "sub");
+             write_file(d / "dst", "destination");
+         }},
+        {"a destination that cannot be opened", {"fileclone", "src", "nowhere/dst"}, plain},
+        {"a directory as destination", {"fileclone", "src", "sub"},
+         [](const TempDir &d) {
+             write_file(d / "src", "source");
+             fs::create_directory(d / "sub");
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir tmp;
+        row.setup(tmp);
+        auto before = files(tmp);
+        Result r = run_in(tmp, row.argv);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(files(tmp), before);
+    }
+}
+
+TEST(Fileclone, FailedWriteIsAFailure)
+{
+    TempDir tmp;
+    write_file(tmp / "small", "x");
+    write_file(tmp / "big", random_bytes(300 * 1000));
+    for (const char *src : {"small", "big"}) {  // fails at the close, or while copying
+        SCOPED_TRACE(src);
+        EXPECT_EQ(run_in(tmp, {"fileclone", src, "/dev/full"}).status, 1);
+    }
+}
+
+// "contactlog.txt" as a link into a place that does not exist, or to /dev/full.
+void dangling(const TempDir &d) { fs::create_symlink("nowhere/file", d / "contactlog.txt"); }
+void full(const TempDir &d) { fs::create_symlink("/dev/full", d / "contactlog.txt"); }
+void a_directory(const TempDir &d) { fs::create_directory(d / "contactlog.txt"); }
+
+struct Contact {
+    const char *what;
+    const char *before;  // content of contactlog.txt before the run; null: none
+    std::string in;
+    std::string out;
+    int status;
+    const char *after;   // null: no file
+};
+
+void check_contacts(const std::string &program, const std::vector<Contact> &rows)
+{
+    for (const auto &row : rows) {
+        SCOPED_TRACE(program + ": " + row.what);
+        TempDir tmp;
+        if (row.before != nullptr)
+            write_file(tmp / "contactlog.txt", row.before);
+        Result r = run_in(tmp, {program}, row.in);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(fs::exists(tmp / "contactlog.txt"), row.after != nullptr);
+        if (row.after != nullptr) {
+            EXPECT_EQ(read_file(tmp / "contactlog.txt"), row.after);
+        }
+    }
+}
+
+TEST(Contactlog, Table)
+{
+    check_contacts("contactlog", {
+        {"new file", nullptr, "office\n123\n", "name: numbers: ", 0, "office,123\n"},
+        {"after earlier content", "old\n", "office\n123\n", "name: numbers: ", 0, "old\noffice,123\n"},
+        {"empty answers", nullptr, "\n\n", "name: numbers: ", 0, ",\n"},
+        {"commas as typed", nullptr, "a, b\n1,2\n", "name: numbers: ", 0, "a, b,1,2\n"},
+        {"end of input at name", "old\n", "", "name: ", 1, "old\n"},
+        {"end of input at numbers", "old\n", "office\n", "name: numbers: ", 1, "old\n"},
+    });
+}
+
+TEST(Contactlog, TwoRunsAppend)
+{
+    TempDir tmp;
+    write_file(tmp / "contactlog.txt", "earlier\n");
+    EXPECT_EQ(run_in(tmp, {"contactlog"}, "office\n123\n").status, 0);
+    EXPECT_EQ(run_in(tmp, {"contactlog"}, "shop\n456\n").status, 0);
+    EXPECT_EQ(read_file(tmp / "contactlog.txt"), "earlier\noffice,123\nshop,456\n");
+}
+
+TEST(Contactsave, Table)
+{
+    check_contacts("contactsave", {
+        {"new file", nullptr, "office\n123\n", "name: numbers: ", 0, "office\n123"},
+        {"replaces the content", "old,1\nolder,2\n", "office\n123\n", "name: numbers: ", 0, "office\n123"},
+        {"empty answers", nullptr, "\n\n", "name: numbers: ", 0, "\n"},
+        {"end of input at name", "old\n", "", "name: ", 1, "old\n"},
+        {"end of input at numbers", "old\n", "office\n", "name: numbers: ", 1, "old\n"},
+        {"end of input, no file", nullptr, "office\n", "name: numbers: ", 1, nullptr},
+    });
+}
+
+TEST(ContactFile, CannotBeWritten)
+{
+    struct Row {
+        std::string program;
+        void (*setup)(const TempDir &);
+        std::string out;  // contactlog asks nothing when the file cannot be opened
+    };
+    const std::vector<Row> rows = {
+        {"contactlog", a_directory, ""},
+        {"contactlog", dangling, ""},
+        {"contactlog", full, "name: numbers: "},
+        {"contactsave", a_directory, "name: numbers: "},
+        {"contactsave", dangling, "name: numbers: "},
+        {"contactsave", full, "name: numbers: "},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.program + " with " + row.out);
+        TempDir tmp;
+        row.setup(tmp);
+        auto before = files(tmp);
+        Result r = run_in(tmp, {row.program}, "office\n123\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(files(tmp), before);
+    }
+}
+
+TEST(ContactFile, LogAfterSaveContinuesTheLine)
+{
+    TempDir tmp;
+    EXPECT_EQ(run_in(tmp, {"contactsave"}, "office\n123\n").status, 0);
+    EXPECT_EQ(run_in(tmp, {"contactlog"}, "shop\n456\n").status, 0);
+    EXPECT_EQ(read_file(tmp / "contactlog.txt"), "office\n123shop,456\n");
+}
+
+}  // namespace
