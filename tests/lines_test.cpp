@@ -19,16 +19,6 @@ TEST(Dupstr, Table)
     });
 }
 
-TEST(Dupstr, FailedAllocation)
-{
-    if (SANITIZED)
-        GTEST_SKIP() << "malloc cannot be replaced under the sanitizers";
-    // The copy of hello needs 6 bytes; an empty line's needs 1, and the
-    // allocation is checked before the emptiness.
-    check("dupstr", {{"hello\n", "a: ", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=6"});
-    check("dupstr", {{"\nhello\n", "a: ", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=1"});
-}
-
 TEST(Dupchars, Table)
 {
     check("dupchars", {
@@ -39,14 +29,6 @@ TEST(Dupchars, Table)
         {"", "a: ", 1},
         {"\n", "a: a: ", 1},
     });
-}
-
-TEST(Dupchars, FailedAllocation)
-{
-    if (SANITIZED)
-        GTEST_SKIP() << "malloc cannot be replaced under the sanitizers";
-    check("dupchars", {{"hello\n", "a: ", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=6"});
-    check("dupchars", {{"\nhello\n", "a: ", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=1"});
 }
 
 TEST(Copy, Table)

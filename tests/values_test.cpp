@@ -22,10 +22,15 @@ unsigned long long address(const std::string &line)
     return strtoull(line.c_str(), nullptr, 16);
 }
 
-std::vector<std::string> lines(const std::string &out)
+// The lines a program prints, each ended by a line feed, after a run that went well.
+std::vector<std::string> lines(const std::string &program)
 {
+    Result r = run({{program}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n') << r.out;
     std::vector<std::string> v;
-    std::istringstream in(out);
+    std::istringstream in(r.out);
     for (std::string l; std::getline(in, l);)
         v.push_back(l);
     return v;
@@ -33,21 +38,14 @@ std::vector<std::string> lines(const std::string &out)
 
 TEST(Addresses, OnePointerLine)
 {
-    Result r = run({{"addresses"}});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    auto v = lines(r.out);
+    auto v = lines("addresses");
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(r.out.back(), '\n');
     EXPECT_NE(address(v[0]), 50u);
 }
 
 TEST(Ptrwalk, AddressesWalkAlongTheLiteral)
 {
-    Result r = run({{"ptrwalk"}});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    auto v = lines(r.out);
+    auto v = lines("ptrwalk");
     ASSERT_EQ(v.size(), 5u);
     unsigned long long first = address(v[0]);
     EXPECT_EQ(address(v[1]), first);
@@ -88,11 +86,28 @@ TEST(Memory, PrintsNothing)
     check("memory", {{"", "", 0}});
 }
 
-TEST(Memory, FailedAllocation)
+// malloc made to fail for real, for one size and only when the program asks.
+TEST(FailedAllocation, Table)
 {
     if (SANITIZED)
         GTEST_SKIP() << "malloc cannot be replaced under the sanitizers";
-    check("memory", {{"", "", 2}}, {"LD_PRELOAD=" FAILMALLOC, "FAILMALLOC_SIZE=12"});
+    struct Row {
+        std::string program;
+        const char *size;
+        Case c;
+    };
+    // The copy of hello needs 6 bytes; an empty line's needs 1, and the
+    // allocation is checked before the emptiness.
+    const std::vector<Row> rows = {
+        {"dupstr", "6", {"hello\n", "a: ", 2}},
+        {"dupstr", "1", {"\nhello\n", "a: ", 2}},
+        {"dupchars", "6", {"hello\n", "a: ", 2}},
+        {"dupchars", "1", {"\nhello\n", "a: ", 2}},
+        {"memory", "12", {"", "", 2}},
+    };
+    for (const auto &row : rows)
+        check(row.program, {row.c},
+              {"LD_PRELOAD=" FAILMALLOC, std::string("FAILMALLOC_SIZE=") + row.size});
 }
 
 }  // namespace
