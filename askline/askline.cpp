@@ -11,7 +11,7 @@ namespace {
 // Lines shorter than this are copied out of the reading buffer, which is
 // kept for the next line; longer ones take the buffer itself, so a huge
 // line is never held twice.
-constexpr size_t keep_buffer_below = 64 * 1024;
+constexpr size_t keep_buffer_below = size_t{64} * 1024;
 
 struct Lines {
     std::vector<char *> given;  // every line handed out, freed at exit

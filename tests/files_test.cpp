@@ -83,58 +83,36 @@ TEST(Fileclone, CopiesExactly)
 
 TEST(Fileclone, RefusesAndLosesNothing)
 {
+    // Every case runs in a folder holding a source, a destination, a folder,
+    // and a hard and a symbolic link to the source, and must leave it as it was.
     struct Row {
         const char *what;
         std::vector<std::string> argv;
-        void (*setup)(const TempDir &);
-    };
-    auto plain = [](const TempDir &d) {
-        write_file(d / "src", "source");
-        write_file(d / "dst", "destination");
     };
     const std::vector<Row> rows = {
-        {"no paths", {"fileclone"}, plain},
-        {"one path", {"fileclone", "src"}, plain},
-        {"one path, new name", {"fileclone", "new"}, plain},
-        {"missing source", {"fileclone", "missing", "dst"}, plain},
-        {"missing source, new destination", {"fileclone", "missing", "new"}, plain},
-        {"same path", {"fileclone", "src", "src"}, plain},
-        {"same file by another path", {"fileclone", "src", "./sub/../src"},
-         [](const TempDir &d) {
-             write_file(d / "src", "source");
-             fs::create_directory(d / "sub");
-         }},
-        {"same file by a hard link", {"fileclone", "src", "hard"},
-         [](const TempDir &d) {
-             write_file(d / "src", "source");
-             fs::create_hard_link(d / "src", d / "hard");
-         }},
-        {"same file by a symbolic link", {"fileclone", "src", "soft"},
-         [](const TempDir &d) {
-             write_file(d / "src", "source");
-             fs::create_symlink("src", d / "soft");
-         }},
-        {"a link as source, its target as destination", {"fileclone", "soft", "src"},
-         [](const TempDir &d) {
-             write_file(d / "src", "source");
-             fs::create_symlink("src", d / "soft");
-         }},
-        {"a directory as source", {"fileclone", "sub", "dst"},
-         [](const TempDir &d) {
-             fs::create_directory(d / "sub");
-             write_file(d / "dst", "destination");
-         }},
-        {"a destination that cannot be opened", {"fileclone", "src", "nowhere/dst"}, plain},
-        {"a directory as destination", {"fileclone", "src", "sub"},
-         [](const TempDir &d) {
-             write_file(d / "src", "source");
-             fs::create_directory(d / "sub");
-         }},
+        {"no paths", {"fileclone"}},
+        {"one path", {"fileclone", "src"}},
+        {"one path, a new name", {"fileclone", "new"}},
+        {"missing source", {"fileclone", "missing", "dst"}},
+        {"missing source, new destination", {"fileclone", "missing", "new"}},
+        {"same path", {"fileclone", "src", "src"}},
+        {"same file by another path", {"fileclone", "src", "./sub/../src"}},
+        {"same file by a hard link", {"fileclone", "src", "hard"}},
+        {"same file by a symbolic link", {"fileclone", "src", "soft"}},
+        {"a link as source, its target as destination", {"fileclone", "soft", "src"}},
+        {"a directory as source", {"fileclone", "sub", "dst"}},
+        {"a directory as source, new destination", {"fileclone", "sub", "new"}},
+        {"a destination that cannot be opened", {"fileclone", "src", "nowhere/dst"}},
+        {"a directory as destination", {"fileclone", "src", "sub"}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         TempDir tmp;
-        row.setup(tmp);
+        write_file(tmp / "src", "source");
+        write_file(tmp / "dst", "destination");
+        fs::create_directory(tmp / "sub");
+        fs::create_hard_link(tmp / "src", tmp / "hard");
+        fs::create_symlink("src", tmp / "soft");
         auto before = files(tmp);
         Result r = run_in(tmp, row.argv);
         EXPECT_EQ(r.status, 1);
@@ -155,9 +133,18 @@ TEST(Fileclone, FailedWriteIsAFailure)
 }
 
 // "contactlog.txt" as a link into a place that does not exist, or to /dev/full.
-void dangling(const TempDir &d) { fs::create_symlink("nowhere/file", d / "contactlog.txt"); }
-void full(const TempDir &d) { fs::create_symlink("/dev/full", d / "contactlog.txt"); }
-void a_directory(const TempDir &d) { fs::create_directory(d / "contactlog.txt"); }
+void dangling(const TempDir &d)
+{
+    fs::create_symlink("nowhere/file", d / "contactlog.txt");
+}
+void full(const TempDir &d)
+{
+    fs::create_symlink("/dev/full", d / "contactlog.txt");
+}
+void a_directory(const TempDir &d)
+{
+    fs::create_directory(d / "contactlog.txt");
+}
 
 struct Contact {
     const char *what;
@@ -165,7 +152,7 @@ struct Contact {
     std::string in;
     std::string out;
     int status;
-    const char *after;   // null: no file
+    const char *after;  // null: no file
 };
 
 void check_contacts(const std::string &program, const std::vector<Contact> &rows)
@@ -187,14 +174,16 @@ void check_contacts(const std::string &program, const std::vector<Contact> &rows
 
 TEST(Contactlog, Table)
 {
-    check_contacts("contactlog", {
+    const std::vector<Contact> cases = {
         {"new file", nullptr, "office\n123\n", "name: numbers: ", 0, "office,123\n"},
-        {"after earlier content", "old\n", "office\n123\n", "name: numbers: ", 0, "old\noffice,123\n"},
+        {"after earlier content", "old\n", "office\n123\n", "name: numbers: ", 0,
+         "old\noffice,123\n"},
         {"empty answers", nullptr, "\n\n", "name: numbers: ", 0, ",\n"},
         {"commas as typed", nullptr, "a, b\n1,2\n", "name: numbers: ", 0, "a, b,1,2\n"},
         {"end of input at name", "old\n", "", "name: ", 1, "old\n"},
         {"end of input at numbers", "old\n", "office\n", "name: numbers: ", 1, "old\n"},
-    });
+    };
+    check_contacts("contactlog", cases);
 }
 
 TEST(Contactlog, TwoRunsAppend)
@@ -208,14 +197,16 @@ TEST(Contactlog, TwoRunsAppend)
 
 TEST(Contactsave, Table)
 {
-    check_contacts("contactsave", {
+    const std::vector<Contact> cases = {
         {"new file", nullptr, "office\n123\n", "name: numbers: ", 0, "office\n123"},
-        {"replaces the content", "old,1\nolder,2\n", "office\n123\n", "name: numbers: ", 0, "office\n123"},
+        {"replaces the content", "old,1\nolder,2\n", "office\n123\n", "name: numbers: ", 0,
+         "office\n123"},
         {"empty answers", nullptr, "\n\n", "name: numbers: ", 0, "\n"},
         {"end of input at name", "old\n", "", "name: ", 1, "old\n"},
         {"end of input at numbers", "old\n", "office\n", "name: numbers: ", 1, "old\n"},
         {"end of input, no file", nullptr, "office\n", "name: numbers: ", 1, nullptr},
-    });
+    };
+    check_contacts("contactsave", cases);
 }
 
 TEST(ContactFile, CannotBeWritten)

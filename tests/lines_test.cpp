@@ -7,7 +7,7 @@ namespace {
 
 TEST(Dupstr, Table)
 {
-    check("dupstr", {
+    const std::vector<Case> cases = {
         {"hello\n", "a: hello\nhello\n", 0},
         {"hello", "a: hello\nhello\n", 0},
         {"hello\r\n", "a: hello\nhello\n", 0},
@@ -16,24 +16,26 @@ TEST(Dupstr, Table)
         {"\xE9t\xE9\n", "a: \xE9t\xE9\n\xE9t\xE9\n", 0},
         {"", "a: ", 1},
         {"\n\n", "a: a: a: ", 1},
-    });
+    };
+    check("dupstr", cases);
 }
 
 TEST(Dupchars, Table)
 {
-    check("dupchars", {
+    const std::vector<Case> cases = {
         {"hi\n", "a: hi\nhi\n", 0},
         {"\n\nhi\n", "a: a: a: hi\nhi\n", 0},
         {" \t \n", "a:  \t \n \t \n", 0},
         {"x", "a: x\nx\n", 0},
         {"", "a: ", 1},
         {"\n", "a: a: ", 1},
-    });
+    };
+    check("dupchars", cases);
 }
 
 TEST(Copy, Table)
 {
-    check("copy", {
+    const std::vector<Case> cases = {
         {"hello\nworld\n", "a: b: Hello\nHello\n", 0},
         {"Hello\nx\n", "a: b: Hello\nHello\n", 0},
         {"1st\nx\n", "a: b: 1st\n1st\n", 0},
@@ -45,26 +47,31 @@ TEST(Copy, Table)
         {"", "a: ", 1},
         {"hello\n", "a: b: ", 1},
         {"\n\n", "a: b: a: ", 1},
-    });
+    };
+    check("copy", cases);
 }
 
 TEST(Compare, Table)
 {
-    check("compare", {
+    const std::vector<Case> cases = {
         {"apple\navocado\n", "j: a: equal", 0},
         {"apple\nApple\n", "j: a: different", 0},
         {"\n\n", "j: a: equal", 0},
         {"a\n\n", "j: a: different", 0},
         {"\nx\n", "j: a: different", 0},
-        {"\xE9" "a\n\xE9" "b\n", "j: a: equal", 0},
+        {"\xE9"
+         "a\n\xE9"
+         "b\n",
+         "j: a: equal", 0},
         {"", "j: ", 1},
         {"apple\n", "j: a: ", 1},
-    });
+    };
+    check("compare", cases);
 }
 
 TEST(Try, Table)
 {
-    check("try", {
+    const std::vector<Case> cases = {
         {"\n", "Text: 1\n", 0},
         {"hello\n", "Text: 1\n", 0},
         {"hello world\n", "Text: 2\n", 0},
@@ -76,7 +83,8 @@ TEST(Try, Table)
         {"a\vb\fc\rd\n", "Text: 4\n", 0},
         {"\xA0\x85\xFF x\n", "Text: 2\n", 0},  // no byte above 0x7F is white space
         {"", "Text: ", 1},
-    });
+    };
+    check("try", cases);
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ TEST(Ptrwalk, AddressesWalkAlongTheLiteral)
 
 TEST(Get, Table)
 {
-    check("get", {
+    const std::vector<Case> cases = {
         {"42\n", "a:?42\n", 0},
         {"-5\n", "a:?-5\n", 0},
         {"+7\n", "a:?7\n", 0},
@@ -78,7 +78,8 @@ TEST(Get, Table)
         {"99999999999\n", "a:?", 1},
         {"0xffffffff\n", "a:?", 1},
         {"99999999999999999999999\n", "a:?", 1},
-    });
+    };
+    check("get", cases);
 }
 
 TEST(Memory, PrintsNothing)
