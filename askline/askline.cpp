@@ -33,9 +33,11 @@ struct Lines {
 
 string get_string(va_list *args, const char *format, ...)
 {
-    if (args != nullptr) {
+    // An empty prompt prints nothing, so it is not formatted at all: that
+    // spares a caller reading many lines through it.
+    if (format[0] != '\0' && args != nullptr) {
         vprintf(format, *args);
-    } else {
+    } else if (format[0] != '\0') {
         va_list ap;
         va_start(ap, format);
         vprintf(format, ap);
