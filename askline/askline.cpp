@@ -9,9 +9,10 @@
 namespace {
 
 // Lines shorter than this are copied out of the reading buffer, which is
-// kept for the next line; longer ones take the buffer itself, so a huge
-// line is never held twice.
-constexpr size_t keep_buffer_below = size_t{64} * 1024;
+// kept for the next line: a copy costs less than growing a new buffer for
+// every line. Longer ones take the buffer itself, so a huge line is never
+// held twice.
+constexpr size_t keep_buffer_below = size_t{4} * 1024 * 1024;
 
 struct Lines {
     std::vector<char *> given;  // every line handed out, freed at exit
