@@ -36,13 +36,15 @@ string get_string(va_list *args, const char *format, ...)
 {
     // An empty prompt prints nothing, so it is not formatted at all: that
     // spares a caller reading many lines through it.
-    if (format[0] != '\0' && args != nullptr) {
-        vprintf(format, *args);
-    } else if (format[0] != '\0') {
-        va_list ap;
-        va_start(ap, format);
-        vprintf(format, ap);
-        va_end(ap);
+    if (format[0] != '\0') {
+        if (args != nullptr) {
+            vprintf(format, *args);
+        } else {
+            va_list ap;
+            va_start(ap, format);
+            vprintf(format, ap);
+            va_end(ap);
+        }
     }
     fflush(stdout);
 
