@@ -6,7 +6,21 @@
 #include <new>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+
+// A program started with descriptor 0, 1 or 2 closed would hand that number
+// to the first file it opens, and its prompts would be written into that
+// file. Every closed one is opened on /dev/null before the program runs:
+// open takes the lowest free number, so going up from 0 fills each hole.
+__attribute__((constructor)) void open_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1)
+            abort();
+}
 
 // Lines shorter than this are copied out of the reading buffer, which is
 // kept for the next line: a copy costs less than growing a new buffer for
@@ -34,9 +48,9 @@ struct Lines {
 
 string get_string(va_list *args, const char *format, ...)
 {
-    // An empty prompt prints nothing, so it is not formatted at all: that
-    // spares a caller reading many lines through it.
-    if (format[0] != '\0') {
+    // An empty or null prompt prints nothing, so it is not formatted at all:
+    // that spares a caller reading many lines through it.
+    if (format != nullptr && format[0] != '\0') {
         if (args != nullptr) {
             vprintf(format, *args);
         } else {
@@ -48,8 +62,10 @@ string get_string(va_list *args, const char *format, ...)
     }
     fflush(stdout);
 
+    // A read error after part of a line (a terminal hung up) leaves that
+    // part in the buffer: it is no line, so it gives null like the error.
     ssize_t n = getline(&lines.buf, &lines.cap, stdin);
-    if (n < 0)  // end of input or a read error
+    if (n < 0 || ferror(stdin))
         return nullptr;
     if (n > 0 && lines.buf[n - 1] == '\n') {
         n--;

@@ -1,4 +1,6 @@
 // The prompt library, called in this process on a redirected standard input.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -139,17 +141,47 @@ TEST_F(Askline, LongLines)
 
 TEST_F(Askline, FormatsThePrompt)
 {
-    feed("1\n2\n3\n");
+    feed("1\n2\n3\n4\n");
     ASSERT_NE(get_string(nullptr, "a: "), nullptr);
     ASSERT_NE(get_string(nullptr, "%s-%d: ", "n", 7), nullptr);
     ASSERT_NE(ask("%c%x? ", 'h', 255), nullptr);
+    string s = get_string(nullptr, nullptr);  // a null prompt shows nothing
+    ASSERT_NE(s, nullptr);
+    EXPECT_STREQ(s, "4");
     EXPECT_EQ(prompts(), "a: n-7: hff? ");
+}
+
+// A stream that gives its bytes, then fails as a hung-up terminal does.
+ssize_t hang_up(void *cookie, char *buf, size_t size)
+{
+    auto *rest = static_cast<std::string *>(cookie);
+    if (rest->empty()) {
+        errno = EIO;
+        return -1;
+    }
+    size_t n = std::min(size, rest->size());
+    memcpy(buf, rest->data(), n);
+    rest->erase(0, n);
+    return static_cast<ssize_t>(n);
 }
 
 TEST_F(Askline, ReadErrorGivesNull)
 {
     ASSERT_NE(freopen(tmp.path.c_str(), "r", stdin), nullptr);  // reading a directory fails
     EXPECT_EQ(get_string(nullptr, "> "), nullptr);
+
+    // A whole line before the error is a line; the part after it is not.
+    std::string bytes = "whole\npartial";
+    FILE *saved = stdin;
+    stdin = fopencookie(&bytes, "r", {hang_up, nullptr, nullptr, nullptr});
+    ASSERT_NE(stdin, nullptr);
+    string s = get_string(nullptr, "> ");
+    string t = get_string(nullptr, "> ");
+    fclose(stdin);
+    stdin = saved;
+    ASSERT_NE(s, nullptr);
+    EXPECT_STREQ(s, "whole");
+    EXPECT_EQ(t, nullptr);
 }
 
 TEST_F(Askline, PromptIsOutBeforeTheRead)
