@@ -1,6 +1,9 @@
 // contactlog: appends one "name,numbers" record to contactlog.txt.
 #include <cstdio>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "askline.h"
 
 int main()
@@ -14,12 +17,18 @@ int main()
     // no part of a record behind.
     string name = get_string(nullptr, "name: ");
     string numbers = name != nullptr ? get_string(nullptr, "numbers: ") : nullptr;
-    if (numbers == nullptr) {
+    struct stat before;
+    if (numbers == nullptr || fstat(fileno(file), &before) != 0) {
         fclose(file);
         return 1;
     }
 
+    // A write that fails part-way (disk full, a size limit) is cut off
+    // again, so the file only ever holds whole records.
     bool failed = fprintf(file, "%s,%s\n", name, numbers) < 0;
+    failed |= fflush(file) != 0;
+    if (failed)
+        (void)!ftruncate(fileno(file), before.st_size);
     failed |= fclose(file) != 0;
     return failed ? 1 : 0;
 }

@@ -12,17 +12,20 @@ int main(int argc, char *argv[])
     if (argc < 3)
         return 1;
 
-    // The source is opened first, so a source that cannot be read leaves the
-    // destination as it was.
+    // The source is opened first, and its first byte read, before the
+    // destination is opened: a source that cannot be opened or read (a
+    // directory, /proc/self/mem) leaves the destination as it was.
     FILE *src = fopen(argv[1], "rb");
     if (src == nullptr)
         return 1;
+    BYTE b;
+    size_t n = fread(&b, 1, 1, src);
 
     // Opening the destination empties it: refuse when it is the source
-    // itself, by any path or link, and refuse a directory as source.
+    // itself, by any path or link.
     struct stat s;
     struct stat d;
-    if (fstat(fileno(src), &s) != 0 || S_ISDIR(s.st_mode) ||
+    if (ferror(src) || fstat(fileno(src), &s) != 0 ||
         (stat(argv[2], &d) == 0 && d.st_dev == s.st_dev && d.st_ino == s.st_ino)) {
         fclose(src);
         return 1;
@@ -33,11 +36,7 @@ int main(int argc, char *argv[])
         fclose(src);
         return 1;
     }
-    setvbuf(src, nullptr, _IOFBF, 1 << 16);
-    setvbuf(dst, nullptr, _IOFBF, 1 << 16);
-
-    BYTE b;
-    while (fread(&b, 1, 1, src) == 1)
+    for (; n == 1; n = fread(&b, 1, 1, src))
         if (fwrite(&b, 1, 1, dst) != 1)
             break;
 

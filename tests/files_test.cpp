@@ -104,6 +104,7 @@ TEST(Fileclone, RefusesAndLosesNothing)
         {"a directory as source, new destination", {"fileclone", "sub", "new"}},
         {"a destination that cannot be opened", {"fileclone", "src", "nowhere/dst"}},
         {"a directory as destination", {"fileclone", "src", "sub"}},
+        {"a source that opens but cannot be read", {"fileclone", "/proc/self/mem", "dst"}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -121,14 +122,29 @@ TEST(Fileclone, RefusesAndLosesNothing)
     }
 }
 
-TEST(Fileclone, FailedWriteIsAFailure)
+TEST(Fileclone, FailedReadOrWriteIsAFailure)
 {
     TempDir tmp;
     write_file(tmp / "small", "x");
     write_file(tmp / "big", random_bytes(300 * 1000));
-    for (const char *src : {"small", "big"}) {  // fails at the close, or while copying
-        SCOPED_TRACE(src);
-        EXPECT_EQ(run_in(tmp, {"fileclone", src, "/dev/full"}).status, 1);
+    struct Row {
+        const char *src;
+        const char *dst;
+        std::vector<std::string> env;
+    };
+    const std::vector<Row> rows = {
+        {"small", "/dev/full", {}},  // fails at the close
+        {"big", "/dev/full", {}},    // fails while copying
+        // reading fails once the first stream buffer is used up
+        {"big", "out", {"LD_PRELOAD=" PRELOAD, "FAILREAD_AFTER=1"}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.src) + " to " + row.dst);
+        if (SANITIZED && !row.env.empty())
+            continue;  // nothing can be preloaded before the sanitizers' runtime
+        Result r = run({{"fileclone", row.src, row.dst}, "", tmp.path, row.env});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "");
     }
 }
 
@@ -211,28 +227,76 @@ TEST(Contactsave, Table)
 
 TEST(ContactFile, CannotBeWritten)
 {
+    // A record larger than the stream's buffer fails in the write itself,
+    // a small one only when the stream is closed.
+    const std::string big = std::string(10000, 'n') + "\n1\n";
     struct Row {
         std::string program;
         void (*setup)(const TempDir &);
+        std::string in;
         std::string out;  // contactlog asks nothing when the file cannot be opened
     };
     const std::vector<Row> rows = {
-        {"contactlog", a_directory, ""},
-        {"contactlog", dangling, ""},
-        {"contactlog", full, "name: numbers: "},
-        {"contactsave", a_directory, "name: numbers: "},
-        {"contactsave", dangling, "name: numbers: "},
-        {"contactsave", full, "name: numbers: "},
+        {"contactlog", a_directory, "office\n123\n", ""},
+        {"contactlog", dangling, "office\n123\n", ""},
+        {"contactlog", full, "office\n123\n", "name: numbers: "},
+        {"contactlog", full, big, "name: numbers: "},
+        {"contactsave", a_directory, "office\n123\n", "name: numbers: "},
+        {"contactsave", dangling, "office\n123\n", "name: numbers: "},
+        {"contactsave", full, "office\n123\n", "name: numbers: "},
+        {"contactsave", full, big, "name: numbers: "},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.program + " with " + row.out);
+        SCOPED_TRACE(row.program + " with " + std::to_string(row.in.size()) + " bytes typed");
         TempDir tmp;
         row.setup(tmp);
         auto before = files(tmp);
-        Result r = run_in(tmp, {row.program}, "office\n123\n");
+        Result r = run_in(tmp, {row.program}, row.in);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(files(tmp), before);
+    }
+}
+
+// A write cut off part-way by the file size limit (in 512-byte blocks, with
+// the signal it sends ignored, so that the write fails instead) leaves the
+// file as it was.
+TEST(Contactlog, CutWriteLeavesWholeRecords)
+{
+    TempDir tmp;
+    write_file(tmp / "contactlog.txt", "old,1\n");
+    Result r = run_in(
+        tmp, {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\"", PROGRAMS "/contactlog"},
+        std::string(2000, 'n') + "\n1\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(tmp / "contactlog.txt"), "old,1\n");
+}
+
+// A closed standard descriptor is not handed to the contact file: the
+// prompts never end up in it.
+TEST(ContactFile, ClosedStandardDescriptors)
+{
+    struct Row {
+        std::string program;
+        const char *redirect;
+        int status;
+        const char *after;
+    };
+    const std::vector<Row> rows = {
+        {"contactlog", ">&-", 0, "office,123\n"},
+        {"contactlog", "2>&-", 0, "office,123\n"},
+        {"contactlog", "<&-", 1, ""},  // reads as the end of input
+        {"contactsave", ">&-", 0, "office\n123"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.program + " " + row.redirect);
+        TempDir tmp;
+        Result r = run_in(tmp,
+                          {"/bin/sh", "-c", std::string("exec \"$0\" ") + row.redirect,
+                           PROGRAMS "/" + row.program},
+                          "office\n123\n");
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(read_file(tmp / "contactlog.txt"), row.after);
     }
 }
 

@@ -29,9 +29,12 @@ TEST(Memcheck, Table)
 {
     if (std::string(VALGRIND).empty())
         GTEST_SKIP() << "valgrind is not installed: no memory-checker run";
+    const std::string big(4 << 20, 'x');  // the library hands over its buffer for this line
     const std::vector<Row> rows = {
         // dupstr and dupchars keep one copy block per pass: 1 + 1 + 6 bytes.
         {{"dupstr"}, "\n\nhello\n", "a: a: a: hello\nhello\n", "8 bytes in 3 blocks"},
+        // A line the library hands its buffer over for: exactly its length plus one.
+        {{"dupstr"}, big, "a: " + big + "\n" + big + "\n", "4,194,305 bytes in 1 blocks"},
         {{"dupchars"}, "\n\nhello\n", "a: a: a: hello\nhello\n", "8 bytes in 3 blocks"},
         {{"memory"}, "", "", "12 bytes in 1 blocks"},
         {{"copy"}, "\nb\nhello\nworld\n", "a: b: a: b: Hello\nHello\n", "0 bytes in 0 blocks"},

@@ -108,7 +108,7 @@ TEST(FailedAllocation, Table)
     };
     for (const auto &row : rows)
         check(row.program, {row.c},
-              {"LD_PRELOAD=" FAILMALLOC, std::string("FAILMALLOC_SIZE=") + row.size});
+              {"LD_PRELOAD=" PRELOAD, std::string("FAILMALLOC_SIZE=") + row.size});
 }
 
 }  // namespace
