@@ -35,15 +35,42 @@ TEST(Tour, ShowsEveryProgramAndTouchesNothing)
     EXPECT_EQ(read_file(tmp / "contactlog.txt"), "mine,1\n");
 }
 
-TEST(Tour, OneStop)
+TEST(Tour, ChosenStops)
 {
     TempDir tmp;
-    Result r = tour(tmp, {"get"});
+    Result r = tour(tmp, {"get", "swap"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("== get ==\n"), std::string::npos);
     EXPECT_NE(r.out.find("a:?8\n"), std::string::npos);
     EXPECT_NE(r.out.find("a:?31\n"), std::string::npos);
+    EXPECT_NE(r.out.find("== swap ==\n"), std::string::npos);
     EXPECT_EQ(r.out.find("== dupstr =="), std::string::npos);
+
+    r = tour(tmp, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: ", 0), 0u) << r.out;
+}
+
+// A copy of the project, toured from another folder: it builds itself once,
+// and says so only then.
+TEST(Tour, BuildsFromAnyFolder)
+{
+    if (SANITIZED)
+        GTEST_SKIP() << "the tour builds by the normal recipe: tested in the normal build";
+    namespace fs = std::filesystem;
+    TempDir project;
+    TempDir elsewhere;
+    fs::path source = fs::path(TOUR).parent_path();
+    for (const char *p :
+         {"src", "askline", "bench", "setup", "tour", "CMakeLists.txt", "CMakePresets.json"})
+        fs::copy(source / p, project / p, fs::copy_options::recursive);
+    for (const char *building : {"building", ""}) {
+        Result r = run({{project / "tour", "get"}, "", elsewhere.path, {}, 600});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out.find("building") != std::string::npos, *building != '\0') << r.out;
+        EXPECT_NE(r.out.find("a:?31\n"), std::string::npos) << r.out;
+    }
+    EXPECT_TRUE(fs::is_empty(elsewhere.path));
 }
 
 TEST(Tour, UnknownName)
