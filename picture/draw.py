@@ -269,7 +269,7 @@ def draw(trace, i, utf8=True):
     sources = [("", v) for v in step["globals"]]
     for f in step["frames"]:
         sources += [(f["function"], v) for v in f["vars"]]
-    sources += [(step["frames"][-1]["function"] if step["frames"] else "", e) for e in step["exprs"]]
+    sources += [("", e) for e in step["exprs"]]
     for owner, var in sources:
         if not var.get("set", True) or "points_to" not in var or var["points_to"] == "0x0":
             continue
@@ -299,7 +299,8 @@ def draw(trace, i, utf8=True):
             left.append("  (no variables)")
 
     right = []
-    for block in step["blocks"]:
+    # blocks some name reaches first, then those none reaches any more
+    for block in sorted(step["blocks"], key=lambda b: not b.get("reached", True)):
         if block.get("name"):
             continue  # a variable of a frame or a global: drawn on the left
         if right:

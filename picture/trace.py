@@ -9,8 +9,10 @@ environment:
 
 PICTURE_ARGS is a JSON list of strings (default none), PICTURE_INPUT the
 standard input (default empty), PICTURE_CWD the working directory the
-program runs in (default the current one), PICTURE_LOOP how many passes of
-a loop are shown before the rest is left out (default 3). The program runs
+program runs in (default the current one), PICTURE_LOOP how many times one
+line of a function is recorded before the loop around it is cut (default 4:
+a loop's head line is reached once more than its body, so a loop of up to 3
+passes shows whole, a longer one its first 4). The program runs
 to its end with `run < input > output`; this module writes the trace and
 draws nothing.
 
@@ -31,7 +33,8 @@ The trace (JSON object) is the contract with the drawing:
     globals   the program's own file-scope variables: [var...]
     exprs     pointer-valued expressions written in the line that just ran
               or the line about to run (forms `name + N`, `name - N`,
-              `&name`, `&name[N]`), shaped like vars, name = the text
+              `&name`, `&name[N]`), shaped like vars: name = the text,
+              address null, set true
     blocks    every block reachable from a var, global, expr or reached
               block (and every live heap block of the program or the prompt
               library, reached or not): [block...]
@@ -108,7 +111,7 @@ class Tracer:
         self.input = os.environ.get("PICTURE_INPUT", "")
         self.cwd = os.environ.get("PICTURE_CWD") or os.getcwd()
         self.out_path = os.environ["PICTURE_OUT"]
-        self.loop = int(os.environ.get("PICTURE_LOOP", "3"))
+        self.loop = int(os.environ.get("PICTURE_LOOP", "4"))
         self.tmp = tempfile.mkdtemp(prefix="picture-")
         self.in_file = os.path.join(self.tmp, "input")
         self.out_file = os.path.join(self.tmp, "output")
@@ -570,13 +573,14 @@ class Tracer:
         for entry in table:
             if block.start <= entry.pc < block.end and entry.line not in body and entry.line > 0:
                 stops.append(gdb.Breakpoint("*%#x" % entry.pc, internal=True))
-        counter = Counter("*%#x" % int(frame.pc()))
+        counter = gdb.Breakpoint("*%#x" % int(frame.pc()), internal=True)
+        counter.ignore_count = 1 << 30  # counts its hits without stopping
         try:
             gdb.execute("continue", to_string=True)
         finally:
             for b in stops:
                 b.delete()
-            passes = counter.hits + 1
+            passes = counter.hit_count + 1
             counter.delete()
         self.skipped.append({"function": name, "line": line, "passes": passes,
                              "before_step": len(self.steps)})
@@ -682,16 +686,6 @@ class Hook(gdb.Breakpoint):
 
     def stop(self):
         self.action()
-        return False
-
-
-class Counter(gdb.Breakpoint):
-    def __init__(self, spec):
-        super().__init__(spec, internal=True)
-        self.hits = 0
-
-    def stop(self):
-        self.hits += 1
         return False
 
 
