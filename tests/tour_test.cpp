@@ -28,6 +28,13 @@ TEST(Tour, ShowsEveryProgramAndTouchesNothing)
         EXPECT_NE(r.out.find("== " + p + " ==\n"), std::string::npos) << p;
     EXPECT_NE(r.out.find("a: b: Hello\nHello\n"), std::string::npos);
     EXPECT_NE(r.out.find("picture.bin and copy.bin are equal"), std::string::npos);
+    // The memory pictures of eight lessons, copy's two names meeting among them.
+    size_t pictures = 0;
+    for (size_t at = 0;
+         (at = r.out.find("step through every line of it: ", at)) != std::string::npos; at++)
+        pictures++;
+    EXPECT_EQ(pictures, 8u);
+    EXPECT_NE(r.out.find("     a, b\n"), std::string::npos);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "colour on a pipe";
     auto entries = std::distance(std::filesystem::directory_iterator(tmp.path),
                                  std::filesystem::directory_iterator());
