@@ -1,9 +1,7 @@
 // The plain byte-wise copy fileclone is measured against: one byte per fread
-// and per fwrite with the streams' default buffers, and no checks at all.
-// A third argument sets both buffers to that many bytes instead.
+// and per fwrite with the streams' own buffers, and no checks at all.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
@@ -13,11 +11,6 @@ int main(int argc, char *argv[])
     FILE *dst = fopen(argv[2], "wb");
     if (src == nullptr || dst == nullptr)
         return 1;
-    if (argc > 3) {
-        size_t size = strtoul(argv[3], nullptr, 10);
-        setvbuf(src, nullptr, _IOFBF, size);
-        setvbuf(dst, nullptr, _IOFBF, size);
-    }
     uint8_t b;
     while (fread(&b, 1, 1, src) == 1)
         fwrite(&b, 1, 1, dst);
