@@ -615,12 +615,12 @@ class Tracer:
         for name, sym in self.own_funcs.items():
             Entry(self, name, "*%#x" % int(sym.value().address))
         gdb.execute("continue", to_string=True)  # to the first instruction of main
-        Hook(self, "malloc", lambda: self.on_alloc("malloc"))
-        Hook(self, "calloc", lambda: self.on_alloc("calloc"))
-        Hook(self, "realloc", lambda: self.on_alloc("realloc"))
-        Hook(self, "free", self.on_free)
-        Hook(self, "exit", self.on_exit)
-        Hook(self, "get_string", self.on_get_string)  # pending if never loaded
+        Hook("malloc", lambda: self.on_alloc("malloc"))
+        Hook("calloc", lambda: self.on_alloc("calloc"))
+        Hook("realloc", lambda: self.on_alloc("realloc"))
+        Hook("free", self.on_free)
+        Hook("exit", self.on_exit)
+        Hook("get_string", self.on_get_string)  # pending if never loaded
         visits = {}
         last = None
         while self.alive():
@@ -670,8 +670,8 @@ def gdb_quote(s):
 
 
 class Entry(gdb.Breakpoint):
-    def __init__(self, tracer, name, spec):
-        super().__init__(spec, internal=True)
+    def __init__(self, tracer, name, location):
+        super().__init__(location, internal=True)
         self.tracer, self.name_ = tracer, name
 
     def stop(self):
@@ -680,8 +680,8 @@ class Entry(gdb.Breakpoint):
 
 
 class Hook(gdb.Breakpoint):
-    def __init__(self, tracer, spec, action):
-        super().__init__(spec, internal=True)
+    def __init__(self, location, action):
+        super().__init__(location, internal=True)
         self.action = action
 
     def stop(self):
