@@ -5,5 +5,5 @@ int main()
 {
     int n = 50;
     printf("%p\n", static_cast<void *>(&n));
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;  // all of it was written
 }

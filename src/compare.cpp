@@ -17,5 +17,5 @@ int main()
         printf("equal");
     else
         printf("different");
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;  // all of it was written
 }

@@ -26,5 +26,5 @@ int main()
 
     printf("%s\n", a);
     printf("%s\n", b);
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;  // all of it was written
 }

@@ -12,5 +12,5 @@ int main()
         return 1;
     int a = static_cast<int>(n);
     printf("%i\n", a);
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;  // all of it was written
 }

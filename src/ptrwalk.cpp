@@ -12,5 +12,5 @@ int main()
     printf("%c\n", moki[1]);
     printf("%p\n", static_cast<const void *>(moki + 2));
     printf("%p\n", static_cast<const void *>(moki + 3));
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;  // all of it was written
 }

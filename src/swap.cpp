@@ -14,7 +14,7 @@ int main()
     printf("x=%i,y=%i\n", x, y);
     swap1(&x, &y);
     printf("x=%i,y=%i\n", x, y);
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;  // all of it was written
 }
 
 void swap(int x, int y)

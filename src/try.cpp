@@ -14,7 +14,7 @@ int main()
         return 1;
     size_t letters = get_words(text);
     printf("%zu\n", letters);
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;  // all of it was written
 }
 
 // Every white-space character counts on its own, also at the ends of the

@@ -66,7 +66,10 @@ Result run(const Proc &p)
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    if (p.out_path.empty())
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&fa, 1, p.out_path.c_str(), O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
     if (!p.dir.empty())
         posix_spawn_file_actions_addchdir_np(&fa, p.dir.c_str());

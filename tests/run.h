@@ -10,6 +10,7 @@ struct Proc {
     std::string dir;                // working directory; empty for the test's own
     std::vector<std::string> env;   // NAME=value, added to the test's environment
     int timeout = 60;               // seconds, then the process is killed
+    std::string out_path;           // standard output to this file instead of a pipe
 };
 
 struct Result {

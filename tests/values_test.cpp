@@ -87,6 +87,24 @@ TEST(Memory, PrintsNothing)
     check("memory", {{"", "", 0}});
 }
 
+// Output that cannot be written is a failure, told by the status alone.
+TEST(Output, FullDiskIsAFailure)
+{
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"dupstr", "hello\n"}, {"dupchars", "hi\n"}, {"copy", "hello\nworld\n"},
+        {"compare", "a\na\n"}, {"try", "a b\n"},     {"swap", ""},
+        {"addresses", ""},     {"ptrwalk", ""},      {"get", "42\n"},
+    };
+    for (const auto &[program, in] : rows) {
+        SCOPED_TRACE(program);
+        Proc p{{program}, in};
+        p.out_path = "/dev/full";
+        Result r = run(p);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 // malloc made to fail for real, for one size and only when the program asks.
 TEST(FailedAllocation, Table)
 {
