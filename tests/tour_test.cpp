@@ -1,4 +1,5 @@
 // The tour, run from a folder that holds a file of the learner's own.
+#include <chrono>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ TEST(Tour, ChosenStops)
 }
 
 // A copy of the project, toured from another folder: it builds itself once,
-// and says so only then.
+// says so only then, and builds again after an edit of the library.
 TEST(Tour, BuildsFromAnyFolder)
 {
     if (SANITIZED)
@@ -68,13 +69,16 @@ TEST(Tour, BuildsFromAnyFolder)
     TempDir project;
     TempDir elsewhere;
     fs::path source = fs::path(TOUR).parent_path();
-    for (const char *p :
-         {"src", "askline", "bench", "setup", "tour", "CMakeLists.txt", "CMakePresets.json"})
+    for (const char *p : {"src", "askline", "bench", "setup", "picture", "tour", "show",
+                          "CMakeLists.txt", "CMakePresets.json"})
         fs::copy(source / p, project / p, fs::copy_options::recursive);
-    for (const char *building : {"building", ""}) {
+    for (const char *building : {"building", "", "building"}) {
+        if (*building && fs::exists(project / "build"))  // the third time: an edit
+            fs::last_write_time(project / "askline/askline.c",
+                                fs::file_time_type::clock::now() + std::chrono::seconds(5));
         Result r = run({{project / "tour", "get"}, "", elsewhere.path, {}, 600});
         EXPECT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_EQ(r.out.find("building") != std::string::npos, *building != '\0') << r.out;
+        EXPECT_EQ(r.err.find("building") != std::string::npos, *building != '\0') << r.err;
         EXPECT_NE(r.out.find("a:?31\n"), std::string::npos) << r.out;
     }
     EXPECT_TRUE(fs::is_empty(elsewhere.path));
@@ -83,12 +87,14 @@ TEST(Tour, BuildsFromAnyFolder)
 TEST(Tour, UnknownName)
 {
     TempDir tmp;
-    Result r = tour(tmp, {"nosuch"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("'nosuch'"), std::string::npos);
-    for (const auto &p : programs)
-        EXPECT_NE(r.err.find(p), std::string::npos) << p;
+    for (std::string name : {"nosuch", "co", "dupstrx"}) {  // a part of a name is no name
+        Result r = tour(tmp, {name});
+        EXPECT_EQ(r.status, 2) << name;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("'" + name + "'"), std::string::npos);
+        for (const auto &p : programs)
+            EXPECT_NE(r.err.find(p), std::string::npos) << p;
+    }
 }
 
 }  // namespace
