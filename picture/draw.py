@@ -1,178 +1,98 @@
-"""Draw one step of a memory trace (see trace.py for its format) as text.
+"""Draw one step of a memory trace (its format is in trace.py) as text.
 
-draw(trace, i, utf8) gives the lines of the picture of step i; i equal to
-len(trace["steps"]) gives the closing picture (what is left at exit).
-Nothing here knows gdb: the picture is a pure function of the trace.
+draw(trace, i, utf8, width) gives the lines of the picture of step i, at
+most width columns each; i equal to len(trace["steps"]) gives the closing
+picture (what is left at exit). The first HEAD lines are the title and the
+two source lines, which a pager keeps in view. Nothing here knows gdb: the
+picture is a pure function of the trace.
 """
 
+import marks
+
 WIDTH = 80
-LEFT = 38  # names: globals and frames
-RIGHT = WIDTH - LEFT - 3  # memory: the blocks
-PER_ROW = 9  # cells of a block per row
+HEAD = 3  # title, just ran, runs next
+TWO_COLUMNS = 70  # narrower than this, memory goes below the names
+STRIP_ROWS = 4  # rows of a long string shown before the rest is counted
+CELL_ROWS = 5  # rows of cells shown before the rest is counted
 
 UTF8 = {"h": "─", "v": "│", "tl": "┌", "tr": "┐", "bl": "└", "br": "┘",
-        "tt": "┬", "bt": "┴", "dh": "╌", "dv": "┆", "up": "▲", "dot": "●",
-        "arrow": "─►", "back": "◄", "more": "…", "sep": "│"}
+        "tt": "┬", "bt": "┴", "dh": "╌", "dv": "┆", "up": "▲", "arrow": "─►",
+        "back": "◄", "more": "…", "sep": "│", "x": "╳"}
 ASCII = {"h": "-", "v": "|", "tl": "+", "tr": "+", "bl": "+", "br": "+",
-         "tt": "+", "bt": "+", "dh": " ", "dv": ":", "up": "^", "dot": "*",
-         "arrow": "->", "back": "<", "more": "~", "sep": "|"}
+         "tt": "+", "bt": "+", "dh": " ", "dv": ":", "up": "^", "arrow": "->",
+         "back": "<", "more": "~", "sep": "|", "x": "x"}
 
 
 def fit(text, width, more):
     """text cut to width columns, the cut marked."""
-    text = text if isinstance(text, str) else str(text)
     return text if len(text) <= width else text[:max(width - 1, 0)] + more
-
-
-def escape(text, utf8):
-    out = []
-    for ch in text:
-        if ch == "\n":
-            out.append("\\n")
-        elif ch == "\t":
-            out.append("\\t")
-        elif ord(ch) < 32 or (not utf8 and ord(ch) > 126):
-            out.append("\\x%02x" % (ord(ch) & 0xFF))
-        else:
-            out.append(ch)
-    return "".join(out)
 
 
 def tail(address):
     return address[-4:] if address else ""
 
 
-def letters(trace, upto):
-    """A letter per drawn block, stable over the whole trace."""
-    names, n = {}, 0
-    for step in trace["steps"][:upto + 1]:
-        for b in step["blocks"]:
-            if b["address"] not in names and not b.get("name"):
-                names[b["address"]] = _letter(n)
-                n += 1
-    return names
+def plural(n, word):
+    return "%s %s%s" % ("{:,}".format(n), word, "" if n == 1 else "s")
 
 
-def _letter(n):
-    s = ""
-    n += 1
-    while n:
-        n, r = divmod(n - 1, 26)
-        s = chr(65 + r) + s
-    return s
+def cells(trace, step, block):
+    """The text of each element of a block, and how many bytes of it the
+    trace left out after the first ones."""
+    t = marks.type_of(trace, block["type"])
+    size = max(t["size"], 1)
+    raw = block["bytes"]
+    omitted = block.get("omitted", 0)
+    head = raw if not omitted else raw[:len(raw) - 16]
+    items = [marks.value(trace, step, block["type"], head[k:k + size])
+             for k in range(0, len(head) - size + 1, size)]
+    rest = [marks.value(trace, step, block["type"], raw[len(head) + k:len(head) + k + size])
+            for k in range(0, len(raw) - len(head) - size + 1, size)] if omitted else []
+    return items, rest, omitted
 
 
-def block_of(blocks, address):
-    p = int(address, 16)
-    for b in blocks:
-        start = int(b["address"], 16)
-        if start <= p < start + max(b["size"], 1):
-            return b, p - start
-    return None, 0
-
-
-def frame_name(step, index):
-    if index is None:
-        return "global"
-    return step["frames"][index]["function"]
-
-
-def target_label(step, var, names, g):
-    """Where a pointer points, in words: 'A[2]', 'main x', 'NULL'."""
-    if "points_to" not in var:
-        return "?"
-    if int(var["points_to"], 16) == 0:
-        return "NULL"
-    block, offset = block_of(step["blocks"], var["points_to"])
-    if block is None:
-        return g["arrow"] + " " + var["points_to"]
-    if block.get("name"):
-        where = frame_name(step, block["frame"])
-        return g["arrow"] + " " + (where + " " if where != "global" else "") + block["name"]
-    size = max(block["elem"]["size"], 1)
-    if block["bytes"] is None:
-        return "%s %s" % (g["arrow"], names[block["address"]])
-    return "%s %s[%d]" % (g["arrow"], names[block["address"]], offset // size)
-
-
-def element(block, k, utf8):
-    """The text of element k of a block, '?' when not set."""
-    size = max(block["elem"]["size"], 1)
-    raw = block["bytes"][k * size:(k + 1) * size]
-    if not raw or all(b is None for b in raw):
-        return "?"
-    if any(b is None for b in raw):
-        raw = [b or 0 for b in raw]
-    etype = block["elem"]["type"]
-    if size == 1 and ("char" in etype or etype in ("BYTE", "uint8_t")):
-        c = raw[0]
-        if c == 0:
-            return "\\0"
-        if c == 10:
-            return "\\n"
-        if 32 <= c < 127:
-            return chr(c)
-        return "%02x" % c
-    value = int.from_bytes(bytes(raw), "little")
-    if "*" in etype:
-        return "NULL" if value == 0 else "ptr"
-    if size > 1 and "unsigned" not in etype and "size_t" not in etype and value >> (8 * size - 1):
-        value -= 1 << (8 * size)
-    return str(value) if size > 1 else "%02x" % value
-
-
-def draw_block(step, block, names, pointers, g, utf8):
-    """Rows (each at most RIGHT wide) of one block: label, cells, markers."""
+def block_rows(trace, step, block, pointers, g, width):
+    """Rows (each at most width wide) of one block: label, cells, markers."""
+    names = marks.letters(trace)
     reached = block.get("reached", True)
-    kind = block["kind"]
-    head = "%s %s, %d byte%s" % (names[block["address"]], kind, block["size"],
-                                 "" if block["size"] == 1 else "s")
+    t = marks.type_of(trace, block["type"])
+    head = "%s %s, %s" % (names[block["address"]], block["kind"], plural(block["size"], "byte"))
     if block.get("allocated_by"):
         head += ", by " + block["allocated_by"]
-    rows = [fit(head, RIGHT - 6, g["more"]).ljust(RIGHT - 5) + tail(block["address"])]
+    rows = [fit(head, width - 6, g["more"]).ljust(width - 5) + tail(block["address"])]
     if block.get("library"):
         rows.append("  a line of the prompt library")
-    if not reached:
+    if not reached and not block["freed"]:
         rows.append("  - no name reaches it -")
-    if block["bytes"] is None:
-        rows.append("  [ a FILE: the C library's ]" if not utf8 else "  ┌ a FILE: the C library's ┐")
-        rows += marker_rows([(2, ", ".join(pointers.get(0, [])))], g) if pointers.get(0) else []
-        return rows
-    size = max(block["elem"]["size"], 1)
-    count = (len(block["bytes"]) + size - 1) // size
-    items = [element(block, k, utf8) for k in range(count)]
-    if block["elem"]["type"].endswith("*"):
-        # an array of pointers: name the block each element points to
-        items = []
-        for k in range(count):
-            raw = block["bytes"][k * 8:(k + 1) * 8]
-            if any(b is None for b in raw):
-                items.append("?")
-                continue
-            p = "0x%x" % int.from_bytes(bytes(raw), "little")
-            if p == "0x0":
-                items.append("NULL")
-                continue
-            t, off = block_of(step["blocks"], p)
-            items.append((names.get(t["address"], "?") + ("[%d]" % off if off else "")) if t else "ptr")
-    widest = max((len(x) for x in items), default=1)
+    solid = reached and not block["freed"]
+    v = g["v"] if solid else g["dv"]
+
+    def line(n):  # dashed for a block no name reaches, or freed
+        return g["h"] * n if solid else ((g["dh"] * n) if g is UTF8 else ("- " * n)[:n])
+
+    def box(words):
+        inner = fit(words, width - 6, g["more"])
+        return ["  " + g["tl"] + line(len(inner) + 2) + g["tr"],
+                "  " + v + " " + inner + " " + v,
+                "  " + g["bl"] + line(len(inner) + 2) + g["br"]]
+
+    if block["freed"]:
+        rows += box("freed: not the program's now")
+        return rows + marker_rows([(3, ", ".join(pointers.get(0, [])))], g, width) \
+            if pointers else rows
+    if block["bytes"] is None:  # a FILE
+        rows += box("a FILE: the C library's own")
+        every = sorted({n for names_ in pointers.values() for n in names_})
+        return rows + (marker_rows([(3, ", ".join(every))], g, width) if every else [])
+    items, rest, omitted = cells(trace, step, block)
+    if t["kind"] in ("struct", "union"):
+        return rows + struct_rows(trace, step, block, g, width)
+    widest = max((len(x) for x in items + rest), default=1)
     cell = max(3, widest + (1 if widest <= 2 else 2))
-    per_row = max(1, min(PER_ROW, (RIGHT - 3) // (cell + 1)))
-    v = g["v"] if reached else g["dv"]
-
-    def line(n):  # dashed for a block no name reaches
-        return g["h"] * n if reached else ((g["dh"] * n) if utf8 else ("- " * n)[:n])
-
-    if size == 1 and len(items) > 2 * per_row and not block["elem"]["type"].endswith("*"):
-        # a long string: its characters in one strip, not cell by cell
-        text = "".join(x if len(x) == 1 else x if x in ("\\0", "\\n") else "?" for x in items)
-        room = RIGHT - 6
-        for start in range(0, len(text), room):
-            rows.append("  " + v + text[start:start + room].ljust(min(room, len(text))) + v)
-        marks = sorted((k, names) for k, names in pointers.items())
-        rows += marker_rows([(3 + k % room, ", ".join(n)) for k, n in marks], g)
-        return rows
-    shown = items[:per_row * 5]
+    per_row = max(1, min(16, (width - 3) // (cell + 1)))
+    if t["kind"] in ("char", "uchar") and len(items) > per_row:
+        return rows + strip_rows(items, rest, omitted, pointers, v, g, width)
+    shown = items[:per_row * CELL_ROWS]
     for start in range(0, len(shown), per_row):
         part = shown[start:start + per_row]
         n = len(part)
@@ -180,184 +100,299 @@ def draw_block(step, block, names, pointers, g, utf8):
         rows.append("  " + g["tl"] + g["tt"].join([line(cell)] * n) + g["tr"])
         rows.append("  " + v + v.join(x.center(cell) for x in part) + v)
         rows.append("  " + g["bl"] + g["bt"].join([line(cell)] * n) + g["br"])
-        marks = [(3 + (k - start) * (cell + 1) + cell // 2, ", ".join(pointers[k]))
-                 for k in range(start, start + n) if k in pointers]
-        rows += marker_rows(marks, g)
-    if len(items) > len(shown):
-        rows.append("  %s %d more" % (g["more"], len(items) - len(shown)))
+        at = [(3 + (k - start) * (cell + 1) + cell // 2, ", ".join(pointers[k]))
+              for k in range(start, start + n) if k in pointers]
+        rows += marker_rows(at, g, width)
+    left = len(items) - len(shown)
+    if left or omitted:
+        rows.append(fit("  %s %s more%s" % (
+            g["more"], plural(left * max(t["size"], 1) + omitted + len(rest) * max(t["size"], 1),
+                              "byte"), ", the last: " + " ".join(rest) if rest else ""),
+            width, g["more"]))
     return rows
 
 
-def marker_rows(marks, g):
+def strip_rows(items, rest, omitted, pointers, v, g, width):
+    """A long string: its characters in one strip, not cell by cell, each
+    byte as itself or its escape."""
+    room = width - 6
+    rows, row, cols, at = [], "", [], []
+    for k, x in enumerate(items):
+        if len(row) + len(x) > room:
+            rows.append(("  " + v + row + v, at))
+            if len(rows) == STRIP_ROWS:
+                break
+            row, at = "", []
+        if k in pointers:
+            at.append((3 + len(row), ", ".join(pointers[k])))
+        row += x
+        cols.append(k)
+    else:
+        rows.append(("  " + v + row + v, at))
+    out = []
+    for text, marked in rows:
+        out.append(text)
+        out += marker_rows(marked, g, width)
+    left = len(items) - len(cols) + omitted
+    if left:
+        out.append(fit("  %s %s more%s" % (g["more"], plural(left + len(rest), "byte"),
+                                           ", the last %d:" % len(rest) if rest else ""),
+                       width, g["more"]))
+        if rest:
+            out.append(fit("  " + v + "".join(rest) + v, width, g["more"]))
+    return out
+
+
+def struct_rows(trace, step, block, g, width):
+    """A block of structs: each member by name, one a row."""
+    t = marks.type_of(trace, block["type"])
+    size = max(t["size"], 1)
+    raw = block["bytes"]
+    count = len(raw) // size
+    rows = ["  " + ("a " if count == 1 else "%d of " % count) + block["type"]]
+    for k in range(min(count, CELL_ROWS * 4)):
+        part = raw[k * size:(k + 1) * size]
+        for f in t["fields"]:
+            fsize = marks.type_of(trace, f["type"])["size"]
+            text = marks.value(trace, step, f["type"], part[f["offset"]:f["offset"] + fsize])
+            label = ("[%d]." % k if count > 1 else "  ") + f["name"]
+            rows.append(fit("  %-10s %s" % (label, text), width, g["more"]))
+    return rows
+
+
+def marker_rows(at, g, width):
     """▲ under each pointed-at cell, the pointers' names below it."""
-    if not marks:
+    if not at:
         return []
-    line = [" "] * RIGHT
-    for col, _ in marks:
-        if col < RIGHT:
-            line[col] = g["up"]
-    rows = ["".join(line).rstrip()]
-    fits = all(marks[k][0] + len(marks[k][1]) < marks[k + 1][0] for k in range(len(marks) - 1))
+    row = [" "] * width
+    for col, _ in at:
+        if col < width:
+            row[col] = g["up"]
+    rows = ["".join(row).rstrip()]
+    fits = all(at[k][0] + len(at[k][1]) < at[k + 1][0] for k in range(len(at) - 1))
     if fits:
-        line = [" "] * RIGHT
-        for col, text in marks:
-            for k, ch in enumerate(text[:RIGHT - col]):
-                line[col + k] = ch
-        return rows + ["".join(line).rstrip()]
-    for k in range(len(marks) - 1, -1, -1):  # right to left, a stair
-        line = [" "] * RIGHT
-        for col, _ in marks[:k]:
-            line[col] = g["v"]
-        col, text = marks[k]
-        for j, ch in enumerate(fit(text, RIGHT - col, g["more"])):
-            line[col + j] = ch
-        rows.append("".join(line).rstrip())
+        row = [" "] * width
+        for col, text in at:
+            for k, ch in enumerate(text[:max(width - col, 0)]):
+                row[col + k] = ch
+        return rows + ["".join(row).rstrip()]
+    for k in range(len(at) - 1, -1, -1):  # right to left, a stair
+        row = [" "] * width
+        for col, _ in at[:k]:
+            if col < width:
+                row[col] = g["v"]
+        col, text = at[k]
+        for j, ch in enumerate(fit(text, max(width - col, 1), g["more"])):
+            if col + j < width:
+                row[col + j] = ch
+        rows.append("".join(row).rstrip())
     return rows
 
 
-def var_rows(step, variables, names, backrefs, g, width_name, width_type):
+def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
     rows = []
     for var in variables:
-        if "points_to" in var or var["type"].rstrip().endswith("*") or var["type"] == "string":
-            value = target_label(step, var, names, g) if var["set"] else "?"
-        else:
-            value = var["value"] if var["set"] else "?"
+        value = marks.shown(trace, step, var)
         back = backrefs.get(var.get("address"))
         if back:
             value += " " + g["back"] + " " + ", ".join(back)
+        if "points_to" in var and value not in ("NULL", "?"):
+            value = g["arrow"] + " " + value
         address = tail(var.get("address"))
-        name = fit(var["name"], width_name, g["more"]).ljust(width_name)
-        typ = fit(var["type"], width_type, g["more"]).ljust(width_type)
-        room = LEFT - 2 - len(name) - 1 - len(typ) - 1 - len(address) - 1
-        rows.append(("  %s %s %s" % (name, typ, fit(escape(value, True), room, g["more"])))
-                    .ljust(LEFT - len(address)) + address)
+        name = fit(var["name"], wname, g["more"]).ljust(wname)
+        typ = fit(var["type"], wtype, g["more"]).ljust(wtype)
+        room = width - 2 - len(name) - 1 - len(typ) - 1 - len(address) - 1
+        rows.append(("  %s %s %s" % (name, typ, fit(value, max(room, 1), g["more"])))
+                    .ljust(width - len(address)) + address)
     return rows
 
 
-def draw(trace, i, utf8=True):
+def pointer_names(step):
+    """Who points where: (name shown, var) for every pointer of the step; a
+    name two functions share is given with its function."""
+    owned = [("", v) for v in step["globals"]]
+    for f in step["frames"]:
+        owned += [(f["function"], v) for v in f["vars"]]
+    owned += [(step["frames"][e["frame"]]["function"], e) for e in step["exprs"]]
+    count = {}
+    for _, v in owned:
+        count[v["name"]] = count.get(v["name"], 0) + 1
+    return [((fn + " " if fn and count[v["name"]] > 1 else "") + v["name"], v) for fn, v in owned]
+
+
+def draw(trace, i, utf8=True, width=WIDTH):
     """Lines of the picture of step i (or the closing picture)."""
     g = UTF8 if utf8 else ASCII
     steps = trace["steps"]
+    width = max(width, 30)
     if i >= len(steps):
-        return closing(trace, g)
+        return closing(trace, g, width)
     step = steps[i]
-    names = letters(trace, len(steps))
-    out = ["%s %s step %d of %d" % (trace["program"], g["h"] * 2, i + 1, len(steps))]
+    names = marks.letters(trace)
+    title = "%s %s step %d of %d" % (trace["program"], g["h"] * 2, i + 1, len(steps))
+    out = [fit(title, width, g["more"])]
     if i > 0:
         prev = steps[i - 1]
-        out.append(fit("just ran  %4d  %s" % (prev["line"], prev["text"].strip()), WIDTH, g["more"]))
+        out.append(fit("just ran  %4d  %s" % (prev["line"], prev["text"].strip()), width,
+                       g["more"]))
     else:
-        out.append("just ran        (nothing yet: the program starts)")
-    out.append(fit("runs next %4d  %s" % (step["line"], step["text"].strip()), WIDTH, g["more"]))
+        out.append(fit("just ran        (nothing yet: the program starts)", width, g["more"]))
+    word = "was running" if step.get("signal") else "runs next"
+    out.append(fit("%-9s %4d  %s" % (word, step["line"], step["text"].strip()), width, g["more"]))
     for skip in trace.get("skipped", []):
         if skip["before_step"] == i:
-            out.append("(%d more pass%s of line %d left out)" % (
-                skip["passes"], "" if skip["passes"] == 1 else "es", skip["line"]))
+            out.append(fit("(%s of line %d left out)" % (
+                plural(skip["passes"], "more pass").replace("passs", "passes"), skip["line"]),
+                width, g["more"]))
     if step.get("returned"):
         r = step["returned"]
         value = r["value"]
-        if value is not None and value.startswith("0x"):
-            block, _ = block_of(step["blocks"], value) if value != "0x0" else (None, 0)
+        if value is not None and value.startswith("0x") and r["function"] not in \
+                [f["function"] for f in step["frames"]]:
+            block, _ = marks.block_of(step["blocks"], value) if value != "0x0" else (None, 0)
             value = "NULL" if value == "0x0" else (
                 "the address of " + names.get(block["address"], "?") if block else value)
-        out.append(fit("returned  %s gave %s" % (r["function"], value if value is not None
-                                                  else "nothing (void)"), WIDTH, g["more"]))
+        out.append(fit("returned  %s gave %s" % (
+            r["function"], value if value is not None else "nothing (void)"), width, g["more"]))
+    for err in step.get("errors", []):
+        out += wrap("memcheck: " + marks.error_words(err), width)
+    if step.get("repeats"):
+        out.append(fit("memcheck: %s again" % plural(step["repeats"], "error"), width, g["more"]))
+    if step.get("signal"):
+        out += wrap(marks.signal_words(step["signal"]), width)
     out.append("")
 
-    # who points where: pointers per block cell, and into frames' variables
     pointers, backrefs = {}, {}
-    sources = [("", v) for v in step["globals"]]
-    for f in step["frames"]:
-        sources += [(f["function"], v) for v in f["vars"]]
-    sources += [("", e) for e in step["exprs"]]
-    for owner, var in sources:
+    shown_names = pointer_names(step)
+    for shown_name, var in shown_names:
         if not var.get("set", True) or "points_to" not in var or var["points_to"] == "0x0":
             continue
-        block, offset = block_of(step["blocks"], var["points_to"])
+        if var["name"].startswith("&") and var.get("frame") is not None:
+            continue  # &x says no more than x itself
+        block, offset = marks.block_of(step["blocks"], var["points_to"])
         if block is None:
             continue
         if block.get("name"):
-            backrefs.setdefault(block["address"], []).append(
-                (owner + " " if owner else "") + var["name"])
+            backrefs.setdefault(block["address"], []).append(shown_name)
         else:
-            k = offset // max(block["elem"]["size"], 1)
-            pointers.setdefault(block["address"], {}).setdefault(k, []).append(var["name"])
+            k = offset // marks.elem_size(trace, block)
+            pointers.setdefault(block["address"], {}).setdefault(k, []).append(
+                shown_name + (" (dangling)" if block["freed"] else ""))
 
+    two = width >= TWO_COLUMNS
+    left_w = max(30, (width - 3) * 38 // 77) if two else width
+    right_w = width - left_w - 3 if two else width
+    everyone = [v for _, v in shown_names]
+    wname = min(10, max([len(v["name"]) for v in everyone] + [1]))
+    wtype = min(12, max([len(v["type"]) for v in everyone] + [1]))
     left = []
-    width_name = min(10, max([len(v["name"]) for _, v in sources] + [1]))
-    width_type = min(12, max([len(v["type"]) for _, v in sources] + [1]))
     if step["globals"]:
         left.append("globals")
-        left += var_rows(step, step["globals"], names, backrefs, g, width_name, width_type)
+        left += var_rows(trace, step, step["globals"], backrefs, g, left_w, wname, wtype)
     for n, f in enumerate(step["frames"]):
         running = n == len(step["frames"]) - 1
         left.append("%s  line %d%s" % (f["function"], f["line"], "  (running)" if running else ""))
-        left += var_rows(step, f["vars"], names, backrefs, g, width_name, width_type)
-        if running and step["exprs"]:
-            left += var_rows(step, step["exprs"], names, backrefs, g, width_name, width_type)
-        if not f["vars"] and not (running and step["exprs"]):
+        exprs = [e for e in step["exprs"] if e["frame"] == n]
+        left += var_rows(trace, step, f["vars"] + exprs, backrefs, g, left_w, wname, wtype)
+        if not f["vars"] and not exprs:
             left.append("  (no variables)")
 
     right = []
-    # blocks some name reaches first, then those none reaches any more
-    for block in sorted(step["blocks"], key=lambda b: not b.get("reached", True)):
+    # the heap first (the lessons are about it), then the rest; what no
+    # name reaches, and what is freed, last
+    order = sorted(step["blocks"], key=lambda b: (not b.get("reached", True) or b["freed"],
+                                                   b["kind"] != "heap"))
+    for block in order:
         if block.get("name"):
             continue  # a variable of a frame or a global: drawn on the left
         if right:
             right.append("")
-        right += draw_block(step, block, names, pointers.get(block["address"], {}), g, utf8)
+        right += block_rows(trace, step, block, pointers.get(block["address"], {}), g, right_w)
+    hidden = step.get("hidden") or {}
+    if hidden.get("blocks"):
+        right += ["", fit("and %s more that no name reaches (%s)" % (
+            plural(hidden["blocks"], "heap block"), plural(hidden["bytes"], "byte")),
+            right_w, g["more"])]
     if not right:
         right = ["(no blocks reached)"]
 
-    out.append("NAMES".ljust(LEFT) + " " + g["sep"] + " MEMORY")
-    for k in range(max(len(left), len(right))):
-        a = left[k] if k < len(left) else ""
-        b = right[k] if k < len(right) else ""
-        out.append((fit(a, LEFT, g["more"]).ljust(LEFT) + " " + g["sep"] + " " + fit(b, RIGHT, g["more"])).rstrip())
+    if two:
+        out.append("NAMES".ljust(left_w) + " " + g["sep"] + " MEMORY")
+        for k in range(max(len(left), len(right))):
+            a = left[k] if k < len(left) else ""
+            b = right[k] if k < len(right) else ""
+            out.append((fit(a, left_w, g["more"]).ljust(left_w) + " " + g["sep"] + " "
+                        + fit(b, right_w, g["more"])).rstrip())
+    else:
+        out += ["NAMES"] + [fit(a, width, g["more"]) for a in left]
+        out += ["", "MEMORY"] + [fit(b, width, g["more"]) for b in right]
     out.append("")
-    out += output_rows(step["output"], g)
+    out += output_rows(trace, i, g, width, step.get("pending", 0))
     return out
 
 
-def output_rows(text, g):
-    shown = escape(text, g is UTF8)
-    rows = []
+def wrap(text, width, indent="  "):
+    """text in rows of at most width columns, broken at blanks."""
+    lead = text[:len(text) - len(text.lstrip(" "))]
+    rows, row = [], lead
+    for word in text.lstrip(" ").split(" "):
+        if row.strip() and len(row) + 1 + len(word) > width:
+            rows.append(row)
+            row = indent + word
+        else:
+            row = row + " " + word if row.strip() else row + word
+    rows.append(row)
+    return [r[:width] for r in rows]
+
+
+def output_rows(trace, i, g, width, pending=0):
+    """The output so far: its last three rows, every byte as what it is."""
     head = "output so far: "
-    if not text:
+    data = marks.output(trace, i)
+    if not data:
         return [head + "(nothing)"]
-    room = WIDTH - len(head) - 2
-    chunks = [shown[k:k + room] for k in range(0, len(shown), room)][-3:]
-    for n, chunk in enumerate(chunks):
-        rows.append((head if n == 0 else " " * len(head)) + '"' + chunk + '"')
+    shown = marks.text(data, g is UTF8)
+    room = max(width - len(head) - 2, 10)
+    chunks = [shown[k:k + room] for k in range(0, len(shown), room)]
+    rows = [(head if n == 0 else " " * len(head)) + '"' + c + '"'
+            for n, c in enumerate(chunks[-3:])]
+    if len(chunks) > 3:
+        rows[0] = head + '"' + g["more"] + chunks[-3][1:] + '"'
+    if pending:
+        rows.append(fit("  (the last %s still wait in stdout's buffer)" % plural(pending, "byte"),
+                        width, g["more"]))
     return rows
 
 
-def closing(trace, g):
-    end = trace.get("end") or {"status": None, "left": []}
-    out = ["%s %s at exit (status %s)" % (trace["program"], g["h"] * 2, end["status"]), ""]
-    left = end["left"]
-    groups = [
-        ("definitely lost (no pointer to them is left)",
-         [b for b in left if not b["library"] and not b.get("stream") and not b["reachable"]]),
-        ("still reachable (a global still points to them)",
-         [b for b in left if not b["library"] and not b.get("stream") and b["reachable"]]),
-        ("the prompt library's lines (freed by it at exit)", [b for b in left if b["library"]]),
-        ("open streams (the C library closes and frees them at exit)",
-         [b for b in left if b.get("stream")]),
-    ]
-    for words, blocks in groups:
-        total = sum(b["size"] for b in blocks)
-        out.append("%s: %d byte%s in %d block%s" % (words, total, "" if total == 1 else "s",
-                                                   len(blocks), "" if len(blocks) == 1 else "s"))
-        for b in blocks:
-            out.append("    %d byte%s, by %s, at %s" % (b["size"], "" if b["size"] == 1 else "s",
-                                                     b["allocated_by"], tail(b["address"])))
-    out.append("")
-    if not any(blocks for _, blocks in groups[:2]):
-        out.append("Nothing of the program's own is left: valgrind would report no leak.")
+def closing(trace, g, width):
+    """What is left when the program has ended, in valgrind's own words."""
+    end = trace.get("end")
+    steps = trace["steps"]
+    out = [fit("%s %s at the end" % (trace["program"], g["h"] * 2), width, g["more"])]
+    out += wrap(marks.ending(trace)[0].upper() + marks.ending(trace)[1:] + ".", width) + [""]
+    if end is None:
+        out.append("It did not end, so nothing is known of what it leaves.")
     else:
-        out.append("valgrind's memcheck reports the first two lines the same way.")
-    if trace["steps"]:
+        left = end["left"]
+        out.append("valgrind's leak check at exit:")
+        out += ["  " + words for words in left["words"]]
+        for kind in ("definitely lost", "indirectly lost", "possibly lost", "still reachable"):
+            if kind in left["summary"]:
+                size, count = left["summary"][kind]
+                out.append("  %s: %s bytes in %s blocks" % (kind, "{:,}".format(size),
+                                                            "{:,}".format(count)))
+        for r in left["records"]:
+            where = " at " + r["where"] if r["where"] else ""
+            out += wrap("  %s bytes in %s blocks are %s, allocated by %s%s" % (
+                "{:,}".format(r["bytes"]), "{:,}".format(r["blocks"]), r["kind"],
+                r["allocated_by"], where), width, "    ")
+        if left["records"]:
+            out += ["", "(definitely lost: no pointer to them is left; still reachable: a",
+                    "global, or a block one reaches, still points to them)"]
+        if end["signal"] and steps and steps[-1].get("pending"):
+            out += ["", "The last %s in stdout's buffer were never written." % plural(
+                steps[-1]["pending"], "byte")]
+    if steps:
         out.append("")
-        out += output_rows(trace["steps"][-1]["output"], g)
-    return [fit(row, WIDTH, g["more"]) for row in out]
+        out += output_rows(trace, len(steps) - 1, g, width)
+    return [fit(row, width, g["more"]) for row in out]

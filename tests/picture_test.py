@@ -1,17 +1,26 @@
-"""The memory pictures: drawing on recorded traces, lessons on fresh ones.
+"""The memory pictures: the drawing on recorded traces, the tracer on fresh
+ones, and ./show as a command.
 
     python3 picture_test.py Drawing   no gdb needed (traces in traces/)
-    python3 picture_test.py Lessons   traces the built programs under gdb;
-                                      prints SKIPPED and exits 77 without gdb
+    python3 picture_test.py Tracing   traces the built programs, and the
+                                      changed ones in learner/, under
+                                      valgrind and gdb
+    python3 picture_test.py Command   ./show: its input, choices, pager,
+                                      statuses and clean-up
 
-The recorded traces are `./show PROGRAM --json`, cut down to the steps the
-tests read. No test looks at an absolute address, only at relations.
+Without gdb or valgrind, Tracing and Command print SKIPPED and exit 77. The
+recorded traces are traces of `./show PROGRAM` (fileclone's cut to its last
+four steps; memory_crash from learner/memory_crash.cpp). No test looks at an
+absolute address, only at relations.
 """
 
 import json
 import os
+import pty
 import re
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -23,9 +32,11 @@ ROOT = os.path.dirname(HERE)
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(ROOT, "picture"))
 import draw  # noqa: E402
+import marks  # noqa: E402
+import show  # noqa: E402
 
 SKIP = 77
-LIMIT = 3.0  # seconds per whole trace, gdb's start included (2-core machine)
+LIMIT = 3.0  # seconds per whole trace of a program of the collection
 
 
 def recorded(name):
@@ -39,115 +50,280 @@ def after(trace, text):
     return next(i for i in range(1, len(steps)) if text in steps[i - 1]["text"])
 
 
-class Drawing(unittest.TestCase):
-    NAMES = ("copy", "swap", "memory", "ptrwalk")
-
-    def test_every_picture_fits_and_ascii_stays_ascii(self):
-        for name in self.NAMES:
-            trace = recorded(name)
-            for i in range(len(trace["steps"]) + 1):
-                for utf8 in (True, False):
-                    with self.subTest(trace=name, step=i, utf8=utf8):
-                        lines = draw.draw(trace, i, utf8)
-                        self.assertTrue(lines)
-                        self.assertLessEqual(max(len(row) for row in lines), 80)
-                        if not utf8:
-                            self.assertTrue(all(row.isascii() for row in lines))
-
-    def test_lessons_show(self):
-        # (trace, the line just run, what the picture must hold)
-        cases = [
-            ("copy", "b = a", [r"^\s+a char \* ─► A\[0\]", r"^\s+b char \* ─► A\[0\]",
-                               r"│\s+▲$", r"│\s+a, b$", r"- no name reaches it -", "┆ w ┆"]),
-            ("memory", "x[1] = 2", [r"│ 1 │ 2 │ \? │"]),
-            ("memory", "x[2] = 3", [r"│ 1 │ 2 │ 3 │"]),
-            ("swap", "*x = map", [r"x\s+int\s+2 ◄ swap1 x", r"y\s+int\s+1 ◄ swap1 y",
-                                  r"x\s+int \* ─► main x"]),
-            ("ptrwalk", "moki + 2", [r"moki \+ 2\s+const char \* ─► A\[2\]"]),
-        ]
-        for name, line, patterns in cases:
-            trace = recorded(name)
-            text = "\n".join(draw.draw(trace, after(trace, line), True))
-            for pattern in patterns:
-                with self.subTest(trace=name, after=line, pattern=pattern):
-                    self.assertRegex(text, re.compile(pattern, re.M))
-
-    def test_arrow_stands_under_the_cell_pointed_at(self):
-        trace = recorded("ptrwalk")
-        lines = draw.draw(trace, after(trace, "moki + 2"), True)
-        cells = next(row for row in lines if "│ m │ o │ k │" in row)
-        marks = lines[lines.index(cells) + 2]
-        right = cells.index("│ m")  # the block's own columns start here
-        columns = [k - right for k, ch in enumerate(marks) if ch == "▲"]
-        # under "m", "k" and "i": moki, moki + 2 (just run), moki + 3 (next)
-        self.assertEqual(columns, [2, 10, 14])
-        self.assertEqual([cells[right + c] for c in columns], ["m", "k", "i"])
-
-    def test_closing_picture_in_valgrinds_words(self):
-        lines = draw.draw(recorded("memory"), len(recorded("memory")["steps"]), True)
-        self.assertIn("definitely lost (no pointer to them is left): 12 bytes in 1 block", lines)
-        self.assertIn("still reachable (a global still points to them): 0 bytes in 0 blocks",
-                      lines)
-
-
-# program, input, valgrind's (definitely lost, still reachable) as (bytes, blocks)
-PROGRAMS = [
-    ("dupstr", "\nhello\n"), ("dupchars", "hi\n"), ("copy", "hello\nworld\n"),
-    ("compare", "apple\navocado\n"), ("try", "hello  world\n"), ("swap", ""),
-    ("addresses", ""), ("ptrwalk", ""), ("get", "0x1F\n"), ("memory", ""),
-    ("fileclone", ""), ("contactlog", "office\n123\n"), ("contactsave", "home\n789\n"),
-]
-
-
-def ints(block):
-    """A block's ints, None for one not set yet."""
-    raw = block["bytes"]
-    return [None if all(b is None for b in raw[k:k + 4])
-            else int.from_bytes(bytes(b or 0 for b in raw[k:k + 4]), "little", signed=True)
-            for k in range(0, len(raw), 4)]
-
-
 def var(step, name, frame=-1):
     scope = step["globals"] if frame is None else step["frames"][frame]["vars"]
     return next(v for v in scope if v["name"] == name)
 
 
 def block_at(step, address):
-    p = int(address, 16)
-    return next(b for b in step["blocks"]
-                if int(b["address"], 16) <= p < int(b["address"], 16) + b["size"])
+    block, _ = marks.block_of(step["blocks"], address)
+    return block
 
 
-class Lessons(unittest.TestCase):
+def ints(block):
+    """A block's ints, None for one not set."""
+    raw = block["bytes"]
+    return [None if None in raw[k:k + 4] else int.from_bytes(bytes(raw[k:k + 4]), "little",
+                                                              signed=True)
+            for k in range(0, len(raw), 4)]
+
+
+def rows_of(lines, start):
+    """The rows of the memory column from the row where text start begins."""
+    right = [row.split("│ ", 1)[1] if "│ " in row else "" for row in lines]
+    k = next(n for n, row in enumerate(right) if row.startswith(start))
+    return right[k:]
+
+
+def synthetic(block, pointers=()):
+    """A trace of one step holding one block, pointed at by named pointers
+    [(name, offset)]."""
+    vars_ = [{"name": n, "type": "char *", "value": "", "address": "0x%x" % (0x100 + 8 * k),
+              "size": 8, "set": True, "points_to": "0x%x" % (0x1000 + off)}
+             for k, (n, off) in enumerate(pointers)]
+    block = dict({"address": "0x1000", "kind": "heap", "name": None, "frame": None,
+                  "allocated_by": "main", "library": False, "stream": False, "freed": False,
+                  "reached": True}, **block)
+    step = {"file": "t.c", "line": 2, "text": "  x = 1;", "function": "main",
+            "frames": [{"function": "main", "line": 2, "vars": vars_}], "globals": [],
+            "exprs": [], "blocks": [block], "hidden": {"blocks": 0, "bytes": 0},
+            "returned": None, "errors": [], "repeats": 0, "output": "", "pending": 0}
+    return {"program": "t", "argv": [], "input": "", "sources": {}, "steps": [step],
+            "skipped": [], "end": None, "limit": None,
+            "types": {"char": {"size": 1, "kind": "char"}, "int": {"size": 4, "kind": "int"},
+                      "char *": {"size": 8, "kind": "pointer", "target": "char"}}}
+
+
+class Drawing(unittest.TestCase):
+    NAMES = ("copy", "swap", "memory", "ptrwalk", "try", "fileclone", "memory_crash")
+
+    def test_every_picture_fits_and_ascii_stays_ascii(self):
+        for name in self.NAMES:
+            trace = recorded(name)
+            for i in range(len(trace["steps"]) + 1):
+                for utf8, width in ((True, 80), (False, 80), (True, 40)):
+                    with self.subTest(trace=name, step=i, utf8=utf8, width=width):
+                        lines = draw.draw(trace, i, utf8, width)
+                        self.assertLessEqual(max(len(row) for row in lines), width)
+                        if not utf8:
+                            self.assertTrue(all(row.isascii() for row in lines))
+                        if width < draw.TWO_COLUMNS:  # one column above the other
+                            self.assertFalse(any("│ " in row and row.index("│ ") > 20
+                                                 for row in lines[draw.HEAD:]))
+
+    def test_head_is_title_line_just_run_and_line_next(self):
+        trace = recorded("swap")
+        for i in range(1, len(trace["steps"])):
+            lines = draw.draw(trace, i)
+            self.assertEqual(lines[0], "swap ── step %d of %d" % (i + 1, len(trace["steps"])))
+            self.assertIn(lines[1][16:].rstrip("…"), trace["steps"][i - 1]["text"])
+            self.assertTrue(lines[1].startswith("just ran  %4d" % trace["steps"][i - 1]["line"]))
+            self.assertTrue(lines[2].startswith("runs next %4d" % trace["steps"][i]["line"]))
+
+    def test_lessons_at_their_place(self):
+        # (trace, the line just run, patterns the picture must hold)
+        cases = [
+            ("copy", "b = a", [r"^\s+a char \* ─► A\[0\]", r"^\s+b char \* ─► A\[0\]",
+                               r"│\s+▲$", r"│\s+a, b$", "┆ w ┆"]),
+            ("memory", "x[1] = 2", [r"│ 1 │ 2 │ \? │"]),
+            ("memory", "x[2] = 3", [r"│ 1 │ 2 │ 3 │"]),
+            ("swap", "*x = map", [r"x\s+int\s+2 ◄ swap1 x", r"y\s+int\s+1 ◄ swap1 y",
+                                  r"x\s+int \* ─► main x"]),
+            ("ptrwalk", "moki + 2", [r"moki \+ 2\s+const char \* ─► A\[2\]"]),
+            ("try", "get_words(text)", [r"main text, get_words text"]),
+            ("fileclone", "fclose(dst)", [r"dst\s+FILE \*\s+─► F, freed",
+                                          r"src\s+FILE \*\s+─► E ",
+                                          r"┆ freed: not the program's now ┆",
+                                          r"│ a FILE: the C library's own │"]),
+        ]
+        for name, line, patterns in cases:
+            trace = recorded(name)
+            text = "\n".join(draw.draw(trace, after(trace, line)))
+            for pattern in patterns:
+                with self.subTest(trace=name, after=line, pattern=pattern):
+                    self.assertRegex(text, re.compile(pattern, re.M))
+
+    def test_no_name_reaches_only_the_lost_block(self):
+        trace = recorded("copy")
+        lines = draw.draw(trace, after(trace, "b = a"))
+        a = rows_of(lines, "A heap")
+        b = rows_of(lines, "B heap")
+        self.assertEqual(b[1:3], ["  a line of the prompt library", "  - no name reaches it -"])
+        self.assertNotIn("  - no name reaches it -", a[:a.index("")])
+        self.assertIn("┌───┬", a[3])  # solid
+        self.assertIn("┌╌╌╌┬", b[4])  # dashed
+
+    def test_arrow_stands_under_the_cell_pointed_at(self):
+        trace = recorded("ptrwalk")
+        lines = draw.draw(trace, after(trace, "moki + 2"))
+        cells = next(row for row in lines if "│ m │ o │ k │" in row)
+        marks_row = lines[lines.index(cells) + 2]
+        right = cells.index("│ m")
+        columns = [k - right for k, ch in enumerate(marks_row) if ch == "▲"]
+        self.assertEqual([cells[right + c] for c in columns], ["m", "k", "i"])
+
+    def test_cells(self):
+        # bytes of a char block, what its cells must read, in order
+        rows = [
+            ([104, 0, 9, 10, 0xA5, None, 7, 0x5C], ["h", "\\0", "\\t", "\\n", "\\xa5", "?", "\\a",
+                                                    "\\\\"]),
+        ]
+        for raw, want in rows:
+            trace = synthetic({"size": len(raw), "type": "char", "bytes": raw})
+            lines = draw.draw(trace, 0, True, 120)
+            row = next(r for r in lines if r.count("│") > 4)
+            self.assertEqual([c.strip() for c in row.split("│")[2:-1]], want)
+
+    def test_cell_indices_go_on_in_the_second_row(self):
+        raw = [b for k in range(12) for b in (k, 0, 0, 0)]
+        trace = synthetic({"size": 48, "type": "int", "bytes": raw})
+        lines = draw.draw(trace, 0)
+        index_rows = [r.split("│ ", 1)[1].split() for r in lines if re.search(r"│\s+0\s+1\s", r)
+                      or re.search(r"│\s+9\s+10\s", r)]
+        self.assertEqual(index_rows, [[str(k) for k in range(9)], ["9", "10", "11"]])
+
+    def test_labels_never_overwrite_each_other(self):
+        trace = synthetic({"size": 4, "type": "int", "bytes": [1, 0, 0, 0]},
+                          [("first_pointer", 0), ("second_pointer", 0)])
+        text = "\n".join(draw.draw(trace, 0))
+        self.assertIn("first_pointer, second_pointer", text)
+        raw = [b for k in range(3) for b in (k, 0, 0, 0)]
+        trace = synthetic({"size": 12, "type": "int", "bytes": raw},
+                          [("first_pointer", 0), ("second_pointer", 4)])
+        text = "\n".join(draw.draw(trace, 0))
+        self.assertRegex(text, r"│\s+first_pointer\n")
+        self.assertRegex(text, r"second_pointer\n")
+
+    def test_what_is_left_out_of_a_block_is_said(self):
+        raw = [ord("x")] * 4096 + [ord("y")] * 15 + [0]
+        trace = synthetic({"size": 10001, "type": "char", "bytes": raw, "omitted": 10001 - 4112},
+                          [("text", 0)])
+        lines = draw.draw(trace, 0, True, 80)
+        strip = [r.split("│ ", 1)[1] for r in lines if "│   │" in r]
+        shown = sum(r.count("x") for r in strip)
+        end = lines.index(next(r for r in lines if "more, the last 16:" in r))
+        self.assertIn("… %s bytes more, the last 16:" % "{:,}".format(10001 - shown), lines[end])
+        self.assertIn("│yyyyyyyyyyyyyyy\\0│", lines[end + 1])
+
+    def test_output_shows_each_byte_as_it_is(self):
+        for utf8, want in ((True, 'output so far: "blåbær\\xff\\t\\n"'),
+                           (False, 'output so far: "bl\\xc3\\xa5b\\xc3\\xa6r\\xff\\t\\n"')):
+            trace = synthetic({"size": 1, "type": "char", "bytes": [0]})
+            trace["steps"][0]["output"] = "blåbær\xff\t\n".encode().decode("latin-1")
+            trace["steps"][0]["output"] = "bl\xc3\xa5b\xc3\xa6r\xff\t\n"
+            self.assertEqual(draw.draw(trace, 0, utf8)[-1], want)
+
+    def test_crash_is_drawn_as_a_crash(self):
+        trace = recorded("memory_crash")
+        last = draw.draw(trace, len(trace["steps"]) - 1)
+        self.assertTrue(last[2].startswith("was running"))
+        self.assertIn("*(int *)nullptr = 4;", last[2])
+        self.assertIn("ended by signal 11, a segmentation fault: it wrote to address 0x0", last)
+        closing = draw.draw(trace, len(trace["steps"]))
+        self.assertEqual(closing[:2], ["memory_crash ── at the end", "Ended by signal 11, a "
+                                       "segmentation fault: it wrote to address 0x0 at line 10."])
+        self.assertIn("The last 6 bytes in stdout's buffer were never written.", closing)
+
+    def test_closing_picture_in_valgrinds_words(self):
+        rows = [("memory", ["  definitely lost: 12 bytes in 1 blocks",
+                            "  still reachable: 0 bytes in 0 blocks"]),
+                ("copy", ["  All heap blocks were freed -- no leaks are possible"])]
+        for name, want in rows:
+            trace = recorded(name)
+            lines = draw.draw(trace, len(trace["steps"]))
+            self.assertEqual(lines[:2], ["%s ── at the end" % name, "Exit status 0."])
+            for row in want:
+                self.assertIn(row, lines)
+
+
+# program, input: the lessons as the tour runs them
+PROGRAMS = sorted(show.PROGRAMS.items())
+
+
+def built(source, work):
+    binary = os.path.join(work, os.path.splitext(os.path.basename(source))[0])
+    subprocess.run(["g++", "-ggdb3", "-O0", "-o", binary, source], check=True)
+    return binary
+
+
+def lesson(name, text=None, **kw):
+    args, setup = [], None
+    if name == "fileclone":
+        args = ["picture.bin", "copy.bin"]
+
+        def setup(folder):
+            with open(os.path.join(folder, "picture.bin"), "wb") as f:
+                f.write(bytes(range(256)))
+    text = show.PROGRAMS[name] if text is None else text
+    result, said = show.trace(os.path.join(ROOT, "build", "bin", name), args,
+                              text.encode("latin-1"), None, setup=setup, **kw)
+    assert result is not None and not result.get("error"), said
+    return result
+
+
+class Tracing(unittest.TestCase):
     traces, seconds = {}, {}
 
     @classmethod
     def setUpClass(cls):
         for name, text in PROGRAMS:
             start = time.monotonic()
-            done = subprocess.run([os.path.join(ROOT, "show"), name, "--json", "--input",
-                                   text.replace("\\", "\\\\").replace("\n", "\\n")],
-                                  capture_output=True, text=True)
+            cls.traces[name] = lesson(name)
             cls.seconds[name] = time.monotonic() - start
-            assert done.returncode == 0, done.stderr
-            cls.traces[name] = json.loads(done.stdout)
+        cls.work = tempfile.mkdtemp()
+        for name in ("memory_165", "memory_crash", "addresses_forever"):
+            binary = built(os.path.join(HERE, "learner", name + ".cpp"), cls.work)
+            result, said = show.trace(binary, [], b"", None, seconds=3)
+            assert result is not None, said
+            cls.traces[name] = result
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
 
     def test_every_trace_is_quick_and_ends(self):
-        # wall time of ./show --json: gdb's start, the run and the JSON
         for name, _ in PROGRAMS:
             with self.subTest(program=name):
                 self.assertLess(self.seconds[name], LIMIT)
                 self.assertEqual(self.traces[name]["end"]["status"], 0)
+                self.assertIsNone(self.traces[name]["limit"])
 
-    def test_copy_b_becomes_a_second_name(self):
+    def test_left_at_exit_is_valgrinds(self):
+        for name, text in PROGRAMS:
+            with self.subTest(program=name), tempfile.TemporaryDirectory() as work:
+                args = []
+                if name == "fileclone":
+                    with open(os.path.join(work, "picture.bin"), "wb") as f:
+                        f.write(bytes(range(256)))
+                    args = ["picture.bin", "copy.bin"]
+                done = subprocess.run(["valgrind", "--leak-check=full", "--show-leak-kinds=all",
+                                       "--vgdb=no", os.path.join(ROOT, "build", "bin", name)]
+                                      + args, input=text, capture_output=True, text=True,
+                                      cwd=work)
+                want = {}
+                for kind in ("definitely lost", "still reachable"):
+                    m = re.search(kind + r": ([\d,]+) bytes in ([\d,]+) blocks", done.stderr)
+                    want[kind] = [int(x.replace(",", "")) for x in m.groups()] if m else [0, 0]
+                got = self.traces[name]["end"]["left"]["summary"]
+                self.assertEqual({k: got.get(k, [0, 0]) for k in want}, want)
+
+    def test_copy_b_becomes_a_second_name_and_world_is_lost(self):
         t = self.traces["copy"]
         i = after(t, "b = a")
         before, now = t["steps"][i - 1], t["steps"][i]
-        self.assertNotEqual(var(before, "a", None)["points_to"], var(before, "b", None)["points_to"])
-        self.assertEqual(var(now, "a", None)["points_to"], var(now, "b", None)["points_to"])
-        second = var(before, "b", None)["points_to"]
+        first, second = (var(before, n, None)["points_to"] for n in ("a", "b"))
+        self.assertNotEqual(first, second)
+        self.assertEqual(var(now, "b", None)["points_to"], first)
+        self.assertTrue(block_at(before, second)["reached"])
         for step in t["steps"][i:]:
+            self.assertTrue(block_at(step, first)["reached"])
             self.assertFalse(block_at(step, second)["reached"])
+
+    def test_each_frame_is_at_its_own_line(self):
+        t = self.traces["swap"]
+        for step in t["steps"]:
+            if step["function"] == "swap1":
+                self.assertEqual([f["line"] for f in step["frames"]], [15, step["line"]])
 
     def test_swap_by_value_and_through_pointers(self):
         t = self.traces["swap"]
@@ -157,15 +333,20 @@ class Lessons(unittest.TestCase):
                 with self.subTest(function=fn, var=name):
                     own = {var(s, name)["value"] for s in steps}
                     mains = {var(s, name, 0)["value"] for s in steps}
-                    self.assertNotEqual(var(steps[0], name)["address"],
-                                        var(steps[0], name, 0)["address"])
                     if fn == "swap":  # its copies change, main's do not
                         self.assertGreater(len(own), 1)
                         self.assertEqual(len(mains), 1)
                     else:
-                        self.assertEqual(own, {var(steps[0], name, 0)["address"]})
                         self.assertEqual(var(steps[0], name)["points_to"],
                                          var(steps[0], name, 0)["address"])
+
+    def test_an_expression_belongs_to_the_frame_that_wrote_it(self):
+        t = self.traces["swap"]
+        step = t["steps"][after(t, "swap1(&x, &y)")]
+        self.assertEqual(step["function"], "swap1")
+        self.assertEqual({(e["name"], e["frame"]) for e in step["exprs"]}, {("&x", 0), ("&y", 0)})
+        self.assertEqual(next(e for e in step["exprs"] if e["name"] == "&x")["points_to"],
+                         var(step, "x", 0)["address"])
 
     def test_memory_fills_one_int_at_a_time(self):
         t = self.traces["memory"]
@@ -173,63 +354,223 @@ class Lessons(unittest.TestCase):
         stages = [v for k, v in enumerate(seen) if k == 0 or v != seen[k - 1]]
         self.assertEqual(stages, [[None] * 3, [1, None, None], [1, 2, None], [1, 2, 3]])
 
-    def test_ptrwalk_literal_and_moki_plus_2(self):
+    def test_a_byte_holding_0xa5_is_set(self):
+        t = self.traces["memory_165"]
+        filled = [ints(s["blocks"][0]) for s in t["steps"] if s["blocks"]
+                  and not s["blocks"][0]["freed"]]
+        self.assertIn([1, 165, 3], filled)
+        t = lesson("get", "-1515870811\n")  # the bytes a5 a5 a5 a5
+        step = t["steps"][after(t, "scanf")]
+        self.assertTrue(var(step, "n")["set"])
+        self.assertEqual(var(step, "n")["value"], "-1515870811")
+        t = lesson("dupstr", "blåbær\n".encode().decode("latin-1"))
+        step = t["steps"][-1]
+        self.assertEqual(bytes(block_at(step, var(step, "b", None)["points_to"])["bytes"]),
+                         "blåbær\0".encode())
+
+    def test_freed_blocks_are_freed_and_their_pointers_say_so(self):
+        t = self.traces["memory_165"]
+        i = after(t, "free(x)")
+        block = block_at(t["steps"][i], var(t["steps"][i], "x")["points_to"])
+        self.assertTrue(block["freed"])
+        self.assertIsNone(block["bytes"])
+        self.assertFalse(any(b["freed"] for s in t["steps"][:i] for b in s["blocks"]))
+        t = self.traces["fileclone"]
+        i = after(t, "fclose(dst)")
+        step = t["steps"][i]
+        self.assertTrue(block_at(step, var(step, "dst")["points_to"])["freed"])
+        self.assertFalse(block_at(step, var(step, "src")["points_to"])["freed"])
+        self.assertEqual(marks.target(step, t, var(step, "dst"))[-7:], ", freed")
+
+    def test_a_crash_ends_the_trace_at_the_line_that_faulted(self):
+        t = self.traces["memory_crash"]
+        last = t["steps"][-1]
+        self.assertEqual(last["text"].strip(), "*(int *)nullptr = 4;")
+        self.assertEqual(last["signal"], t["end"]["signal"])
+        self.assertEqual(t["end"]["signal"], {"name": "SIGSEGV", "number": 11, "address": "0x0",
+                                              "access": "write"})
+        self.assertIsNone(t["end"]["status"])
+        self.assertEqual([e["kind"] for e in last["errors"]], ["InvalidWrite"])
+        self.assertEqual(last["pending"], len("filled"))
+
+    def test_a_loop_that_never_ends_is_stopped_by_the_time_limit(self):
+        t = self.traces["addresses_forever"]
+        self.assertEqual(t["limit"]["kind"], "time")
+        self.assertIsNone(t["end"])
+        self.assertEqual(t["skipped"][0]["line"], t["limit"]["line"])
+
+    def test_ptrwalk_one_literal_for_every_expression(self):
         t = self.traces["ptrwalk"]
+        for step in t["steps"]:
+            literal = block_at(step, var(step, "moki")["points_to"]) if var(step, "moki")["set"] \
+                else None
+            for e in step["exprs"]:
+                self.assertIs(block_at(step, e["points_to"]), literal)
+                self.assertEqual([b["kind"] for b in step["blocks"]].count("read-only"), 1)
         step = t["steps"][after(t, "moki + 2")]
-        expr = next(e for e in step["exprs"] if e["name"] == "moki + 2")
         literal = block_at(step, var(step, "moki")["points_to"])
         self.assertEqual((literal["kind"], literal["size"]), ("read-only", 7))
         self.assertEqual(bytes(literal["bytes"]), b"mokica\0")
-        self.assertEqual(int(expr["points_to"], 16) - int(literal["address"], 16), 2)
 
-    def test_dupstr_copy_is_a_block_of_its_own(self):
-        step = self.traces["dupstr"]["steps"][-1]
-        line, copy = (block_at(step, var(step, n, None)["points_to"]) for n in ("a", "b"))
-        self.assertNotEqual(line["address"], copy["address"])
-        self.assertEqual((copy["kind"], copy["size"], copy["allocated_by"]),
-                         ("heap", len("hello") + 1, "main"))
-        self.assertEqual(bytes(copy["bytes"]), b"hello\0")
+    def test_returned_only_after_the_line_that_allocates(self):
+        rows = [("memory", {"malloc": ["malloc"]}),
+                ("dupstr", {"get_string": ["get_string"], "malloc": ["malloc"]}),
+                ("copy", {"get_string": ["get_string"]})]
+        for name, by_call in rows:
+            t = self.traces[name]
+            for i in range(1, len(t["steps"])):
+                just_ran = t["steps"][i - 1]["text"]
+                r = t["steps"][i]["returned"]
+                calls = [c for c in by_call if c + "(" in just_ran]
+                with self.subTest(program=name, after=just_ran):
+                    self.assertEqual([r["function"]] if r else [], calls)
 
-    def test_get_n_is_not_set_before_scanf(self):
-        t = self.traces["get"]
-        i = next(k for k, s in enumerate(t["steps"]) if "scanf" in s["text"])
-        self.assertFalse(var(t["steps"][i], "n")["set"])
-        self.assertTrue(var(t["steps"][i + 1], "n")["set"])
-        self.assertEqual(var(t["steps"][i + 1], "n")["value"], "31")
+    def test_output_so_far_holds_what_waits_in_the_buffer(self):
+        t = self.traces["swap"]
+        step = after(t, 'printf("x=%i,y=%i\\n", x, y)')
+        self.assertEqual(marks.output(t, step), b"x=1,y=2\n")
+        self.assertEqual(t["steps"][step]["pending"], 8)  # stdout is a file: nothing written
 
-    def test_left_at_exit_agrees_with_valgrind(self):
-        if shutil.which("valgrind") is None:
-            self.skipTest("valgrind is not installed")
-        for name, text in PROGRAMS:
-            with self.subTest(program=name), tempfile.TemporaryDirectory() as work:
-                args = []
-                if name == "fileclone":
-                    with open(os.path.join(work, "picture.bin"), "wb") as f:
-                        f.write(bytes(range(256)))
-                    args = ["picture.bin", "copy.bin"]
-                done = subprocess.run(["valgrind", "--leak-check=full", "--show-leak-kinds=all",
-                                       os.path.join(ROOT, "build", "bin", name)] + args,
-                                      input=text, capture_output=True, text=True, cwd=work)
-                want = {}
-                for kind in ("definitely lost", "still reachable"):
-                    m = re.search(kind + r": ([\d,]+) bytes in ([\d,]+) blocks", done.stderr)
-                    want[kind] = tuple(int(x.replace(",", "")) for x in m.groups()) if m else (0, 0)
-                left = [b for b in self.traces[name]["end"]["left"]
-                        if not b["library"] and not b["stream"]]
-                got = {kind: (sum(b["size"] for b in left if b["reachable"] == reach),
-                              sum(1 for b in left if b["reachable"] == reach))
-                       for kind, reach in (("definitely lost", False), ("still reachable", True))}
-                self.assertEqual(got, want)
+    def test_a_loop_is_cut_after_four_passes_and_the_rest_counted(self):
+        for empty in (3, 9):
+            t = lesson("dupstr", "\n" * empty + "hello\n")
+            heads = sum(1 for s in t["steps"] if s["line"] == 16)
+            left_out = sum(s["passes"] for s in t["skipped"])
+            with self.subTest(empty=empty):
+                self.assertEqual(heads, min(empty + 1, 4))
+                self.assertEqual(heads + left_out, empty + 1)  # each get_string call once
+
+
+class Command(unittest.TestCase):
+    def show(self, *args, **kw):
+        return subprocess.run([os.path.join(ROOT, "show")] + list(args), capture_output=True,
+                              **kw)
+
+    def test_input_escapes_type_the_bytes_they_name(self):
+        rows = [("a\\n", b"a\n"), ("ab\\0cd\\n", b"ab\0cd\n"), ("\\xa5\\xFF", b"\xa5\xff"),
+                ("\\x41B", b"AB"), ("\\x4", b"\x04"), ("\\x", b"\\x"), ("end\\", b"end\\"),
+                ("\\t\\\\", b"\t\\"), ("å", "å".encode())]
+        for text, want in rows:
+            with self.subTest(text=text):
+                self.assertEqual(show.unescape(text), want)
+
+    def test_at_after_and_the_closing_picture(self):
+        t = recorded("swap")
+        both = {"at": ["x = map"], "after": []}
+        self.assertEqual([t["steps"][i]["text"].strip() for i in show.chosen(t, both)],
+                         ["x = map;", "*x = map;"])
+        later = {"at": [], "after": ["x = map"]}
+        self.assertEqual([t["steps"][i - 1]["text"].strip() for i in show.chosen(t, later)],
+                         ["x = map;", "*x = map;"])
+        every = show.chosen(t, {"at": [], "after": []})
+        self.assertEqual(every, list(range(len(t["steps"]) + 1)))
+
+    def test_statuses_and_one_sentence_failures(self):
+        rows = [  # arguments, status, what stderr says
+            (["nosuch"], 2, "show: no program named 'nosuch'"),
+            (["swap", "--steps", "x"], 2, "show: --steps needs a number"),
+            (["swap", "--at"], 2, "show: --at needs a value"),
+            (["swap"], 0, ""),
+            (["dupstr", "--input", "ab\\0cd\\n"], 0, ""),
+            (["dupstr", "--input", "\\n\\n\\n\\n\\n\\n", "--steps", "5"], 1,
+             "show: 5 steps recorded, the limit (--steps) at line 16 of main"),
+        ]
+        for args, status, said in rows:
+            with self.subTest(args=args):
+                done = self.show(*args)
+                self.assertEqual(done.returncode, status, done.stderr)
+                err = done.stderr.decode()
+                self.assertTrue(err.startswith(said), err)
+                self.assertLessEqual(err.count("\n"), 1, err)
+        with open("/dev/full", "w") as full:
+            done = subprocess.run([os.path.join(ROOT, "show"), "swap"], stdout=full,
+                                  stderr=subprocess.PIPE)
+        self.assertEqual((done.returncode, done.stderr.decode()),
+                         (1, "show: the pictures could not be written: No space left on device\n"))
+
+    def test_a_named_path_is_the_users_own(self):
+        with tempfile.TemporaryDirectory() as work:
+            with open(os.path.join(work, "src.bin"), "wb") as f:
+                f.write(b"\xa5bc")
+            done = self.show("fileclone", "--json", "src.bin", "dst.bin", cwd=work)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(json.loads(done.stdout)["end"]["status"], 0)
+            with open(os.path.join(work, "dst.bin"), "rb") as f:
+                self.assertEqual(f.read(), b"\xa5bc")
+
+    def test_pager(self):
+        # keys, then what the title of the screen shown last must be
+        rows = [([], "step 1 of 11"), (["\r"], "step 2 of 11"), (["b"], "step 1 of 11"),
+                (["\r", " ", "b"], "step 2 of 11"), (["\x1b[C", "\x1b[C", "\x1b[D"], "step 2 of 11")]
+        for keys, title in rows:
+            with self.subTest(keys=keys):
+                screen = self.page(["copy"], keys, rows=24, cols=80)
+                titles = re.findall(r"copy ── (step \d+ of \d+)", screen)
+                self.assertEqual(titles[-1], title)
+
+    def test_pager_keeps_the_head_in_view(self):
+        screen = self.page(["fileclone", "--at", "fclose(src)"], ["\x1b[B"] * 5, rows=12, cols=80)
+        last = screen.split("\x1b[H\x1b[2J")[-1].rstrip("\n").split("\n")
+        self.assertEqual(len(last), 12)
+        self.assertTrue(last[0].startswith("fileclone ── step"))
+        self.assertTrue(last[1].startswith("just ran"))
+        self.assertTrue(last[2].startswith("runs next"))
+        self.assertIn("above", last[-1])
+
+    def page(self, args, keys, rows, cols):
+        """The screens ./show writes on a terminal of rows x cols, given keys."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.environ.update(LINES=str(rows), COLUMNS=str(cols), LANG="C.UTF-8")
+            os.execv(os.path.join(ROOT, "show"), [os.path.join(ROOT, "show")] + args)
+        import fcntl
+        import struct
+        import termios
+        fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
+        out = b""
+
+        def drain(seconds):
+            nonlocal out
+            end = time.monotonic() + seconds
+            while time.monotonic() < end:
+                ready, _, _ = select.select([fd], [], [], 0.1)
+                if ready:
+                    try:
+                        out += os.read(fd, 65536)
+                    except OSError:
+                        return
+        deadline = time.monotonic() + 30
+        while b"quit" not in out and time.monotonic() < deadline:
+            drain(0.2)
+        for k in keys:
+            os.write(fd, k.encode())
+            drain(0.2)
+        os.write(fd, b"q")
+        drain(0.5)
+        os.waitpid(pid, 0)
+        os.close(fd)
+        return out.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def test_a_stop_leaves_no_process_and_no_file(self):
+        before = set(os.listdir(tempfile.gettempdir()))
+        p = subprocess.Popen([os.path.join(ROOT, "show"), "dupstr", "--input", "\\n" * 4000],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        time.sleep(4)
+        p.send_signal(signal.SIGTERM)
+        err = p.communicate(timeout=30)[1].decode()
+        self.assertEqual(p.returncode, 128 + signal.SIGTERM)
+        self.assertNotIn("Traceback", err)
+        time.sleep(1)
+        mine = subprocess.run(["ps", "-eo", "stat,args"], capture_output=True, text=True).stdout
+        alive = [row for row in mine.split("\n") if "dupstr" in row and not row.startswith("Z")]
+        self.assertEqual(alive, [])
+        self.assertEqual(set(os.listdir(tempfile.gettempdir())) - before, set())
 
 
 if __name__ == "__main__":
-    if "Lessons" in sys.argv[1:]:
-        if shutil.which("gdb") is None:
-            print("SKIPPED: gdb is not installed, and the traces are made with it")
-            sys.exit(SKIP)
-        probe = subprocess.run([os.path.join(ROOT, "show"), "addresses", "--json"],
-                               capture_output=True, text=True)
-        if probe.returncode == 3:
-            print("SKIPPED: " + probe.stderr.strip())
-            sys.exit(SKIP)
+    if "Tracing" in sys.argv[1:] or "Command" in sys.argv[1:]:
+        for tool in ("gdb", "valgrind"):
+            if shutil.which(tool) is None:
+                print("SKIPPED: %s is not installed, and the traces are made with it" % tool)
+                sys.exit(SKIP)
     unittest.main()

@@ -1,0 +1,465 @@
+"""The heap's book, as valgrind's memcheck keeps it: which bytes are set,
+which blocks are live and who allocated them, which were freed, the errors
+memcheck found, and what is left at exit. Read through the monitor commands
+of valgrind's gdbserver and the XML file memcheck writes its errors to."""
+
+import os
+import re
+import xml.etree.ElementTree as ET
+
+import gdb
+
+from values import MAX_BYTES, byte_list, cut, hexa, read
+
+PID = re.compile(r"^==\d+== ?")
+RECORD = re.compile(r"([\d,]+) (?:\(([\d,]+) direct, ([\d,]+) indirect\) )?bytes in ([\d,]+) "
+                    r"blocks are (definitely lost|indirectly lost|possibly lost|still reachable) "
+                    r"in loss record ([\d,]+) of ([\d,]+)")
+FRAME = re.compile(r"^\s*(?:at|by) 0x([0-9A-Fa-f]+): (.*?)(?: \((?:in )?([^()]*)\))?$")
+BLOCK = re.compile(r"^\s*0x([0-9A-Fa-f]+)\[(\d+)\]")
+SUMMARY = re.compile(r"^\s*(definitely lost|indirectly lost|possibly lost|still reachable|"
+                     r"suppressed): ([\d,]+) bytes in ([\d,]+) blocks")
+PLACE = re.compile(r"Address (0x[0-9a-fA-F]+) is ([\d,]+) bytes (inside|after|before) a block "
+                   r"of size ([\d,]+) (alloc'd|free'd)")
+ALLOCATORS = ("malloc", "calloc", "realloc", "reallocarray", "aligned_alloc", "memalign",
+              "posix_memalign", "valloc")
+STREAMS = ("fopen", "fopen64", "fdopen", "freopen", "tmpfile", "popen", "fmemopen",
+           "open_memstream")
+UNREACHED = 8  # blocks no name reaches drawn at most; the rest are counted
+CHECK_EVERY = 4  # the heap is listed again at least this often, calls or not
+
+
+def number(text):
+    return int(text.replace(",", ""))
+
+
+def plain_name(name):
+    """The public name of a C library function from a symbol's name."""
+    name = (name or "?").split("@")[0].split("(")[0].strip()
+    for prefix in ("__GI_", "__libc_", "_IO_new_", "__isoc99_", "__isoc23_", "_IO_", "__"):
+        if name.startswith(prefix) and len(name) > len(prefix):
+            name = name[len(prefix):]
+    return name
+
+
+def monitor(command):
+    text = gdb.execute("monitor " + command, to_string=True)
+    return [PID.sub("", row) for row in text.split("\n")]
+
+
+def vbits(address, size):
+    """Per byte: True when memcheck knows it set, False when not, None when
+    the program may not touch it."""
+    flags = []
+    if size <= 0:
+        return flags
+    for row in monitor("get_vbits %#x %d" % (address, size)):
+        if row.startswith("Address") or not row.strip():
+            continue
+        for group in row.split():
+            flags += [None if group[k:k + 2] == "__" else group[k:k + 2] == "00"
+                      for k in range(0, len(group), 2)]
+    return (flags + [True] * size)[:size]
+
+
+def records(rows):
+    """Loss records of leak_check or block_list output: kind, bytes, blocks,
+    the allocation stack and (block_list) the blocks' addresses and sizes."""
+    out = []
+    for row in rows:
+        m = RECORD.search(row)
+        if m:
+            out.append({"kind": m.group(5), "bytes": number(m.group(1)),
+                        "blocks": number(m.group(4)), "number": number(m.group(6)),
+                        "of": number(m.group(7)), "stack": [], "addresses": []})
+            continue
+        if not out:
+            continue
+        f = FRAME.match(row)
+        if f and not out[-1]["addresses"]:
+            out[-1]["stack"].append({"ip": int(f.group(1), 16), "fn": f.group(2),
+                                     "where": f.group(3) or ""})
+            continue
+        b = BLOCK.match(row)
+        if b:
+            out[-1]["addresses"].append((int(b.group(1), 16), int(b.group(2))))
+    return out
+
+
+class Book:
+    def __init__(self, xml_path, own_files, program):
+        self.xml_path, self.xml_at, self.xml_text = xml_path, 0, ""
+        self.own_files = own_files  # base names of the program's own sources
+        self.program = os.path.realpath(program)
+        self.live = {}  # address -> (size, site key)
+        self.sites = {}  # allocation stack -> what allocated it
+        self.given = set()  # sites some name has reached a block of
+        self.freed = {}  # address -> freed block worth drawing
+        self.elem = {}  # heap address -> the type it was first reached as
+        self.shown = set()  # heap addresses drawn in the step before
+        self.found = 0  # errors memcheck counted, repeats included
+        self.calls = {}  # return address -> name of the function called there
+        self.since = CHECK_EVERY
+        self.listed = []  # loss records of the last listing
+        self.born = []  # (address, function called) of blocks new since the listing before
+        self.live_before = False
+        self.unlisted = {}  # site -> live blocks of a big record not listed one by one
+
+    # ----- who allocated a block --------------------------------------------
+    def called_from(self, ip):
+        """Name of the function the call instruction at ip calls (memcheck
+        gives a return address less one, inside the call)."""
+        if ip not in self.calls:
+            name = None
+            code = read(ip - 4, 5)
+            if code and code[0] == 0xE8:
+                after = ip + 1
+                target = (after + int.from_bytes(code[1:], "little", signed=True)) & (2 ** 64 - 1)
+                try:
+                    found = gdb.execute("info symbol %#x" % target, to_string=True)
+                    if " in section " in found:
+                        name = plain_name(found.split(" in section ")[0].split(" + ")[0])
+                except gdb.error:
+                    pass
+            self.calls[ip] = name
+        return self.calls[ip]
+
+    def site(self, stack):
+        key = tuple((f["fn"], f["where"]) for f in stack)
+        if key not in self.sites:
+            info = {"by": "?", "called": None, "own": False, "library": False,
+                    "stream": False, "line": None}
+            for k, f in enumerate(stack):
+                where = f["where"].rsplit(":", 1)
+                if where[0] in self.own_files:
+                    called = self.called_from(f["ip"]) or plain_name(stack[k - 1]["fn"] if k else "?")
+                    info["called"] = called
+                    if called in ALLOCATORS or called.startswith("_Zn"):
+                        info["by"], info["own"] = plain_name(f["fn"]), True
+                    else:
+                        info["by"] = called
+                    info["library"] = called == "get_string"
+                    info["stream"] = called in STREAMS
+                    info["line"] = int(where[1]) if len(where) > 1 and where[1].isdigit() else None
+                    break
+            self.sites[key] = info
+        return key
+
+    # ----- the live blocks -------------------------------------------------
+    def refresh(self, made_calls, step):
+        """Lists the live heap blocks again when the line just run may have
+        changed them (it called something, or a while has passed); a block
+        drawn before that is gone now was freed by that line."""
+        self.since += 1
+        self.born = []
+        if not made_calls and self.since < CHECK_EVERY and self.listed:
+            return
+        self.since = 0
+        self.listed = records(monitor("leak_check full reachable any"))
+        small = [r["number"] for r in self.listed if r["blocks"] <= 64]
+        rows = []
+        for lo, hi in spans(small):
+            rows += monitor("block_list %d..%d" % (lo, hi))
+        for r in self.listed:
+            if r["blocks"] > 64:  # a loop's many blocks: enough of them to draw
+                rows += monitor("block_list %d limited %d" % (r["number"], 2 * UNREACHED))
+        live = {}
+        for r in records(rows):
+            key = self.site(r["stack"])
+            for address, size in r["addresses"]:
+                live[address] = (size, key)
+        self.unlisted = {}
+        for r in self.listed:
+            if r["blocks"] > 64:
+                key = self.site(r["stack"])
+                self.unlisted[key] = self.unlisted.get(key, 0) + r["blocks"] - 2 * UNREACHED
+        for a, (size, key) in self.live.items():
+            if a not in live and a in self.shown:
+                self.freed[a] = {"size": size, "site": key, "step": step}
+        for a in live:
+            self.freed.pop(a, None)  # the allocator gave the address out again
+        self.born = [(a, self.sites[key]["called"]) for a, (size, key) in live.items()
+                     if a not in self.live and key is not None and self.live_before]
+        self.live, self.live_before = live, True
+
+    def heap_block(self, p):
+        """(start, size, freed) of the live or remembered freed block holding p,
+        or ending right at p; None when there is none."""
+        for start, (size, _) in self.live.items():
+            if start <= p < start + max(size, 1) or p == start + size:
+                return start, size, False
+        for start, rec in self.freed.items():
+            if start <= p < start + max(rec["size"], 1):
+                return start, rec["size"], True
+        return None
+
+    def location(self, p):
+        """Memcheck's own description of an address, for one no block holds."""
+        for row in monitor("v.info location %#x" % p):
+            m = PLACE.search(row)
+            if m:
+                offset = number(m.group(2))
+                size = number(m.group(4))
+                start = p - offset if m.group(3) == "inside" else (
+                    p - offset - size if m.group(3) == "after" else p + offset)
+                return {"start": start, "size": size, "freed": m.group(5) == "free'd"}
+        return None
+
+    # ----- errors ------------------------------------------------------------
+    def errors(self):
+        """Memcheck's errors since the last call: the new ones in its own words
+        and the count of repeats of errors it reported before."""
+        row = " ".join(monitor("v.info n_errs_found"))
+        m = re.search(r"n_errs_found (\d+)", row)
+        found = int(m.group(1)) if m else self.found
+        if found == self.found:
+            return [], 0
+        new = self.read_xml()
+        repeats = max(found - self.found - len(new), 0)
+        self.found = found
+        return new, repeats
+
+    def read_xml(self):
+        try:
+            with open(self.xml_path, "rb") as f:
+                f.seek(self.xml_at)
+                data = f.read()
+        except OSError:
+            return []
+        self.xml_at += len(data)
+        self.xml_text += data.decode("utf-8", "replace")
+        out = []
+        while True:
+            start = self.xml_text.find("<error>")
+            end = self.xml_text.find("</error>", start)
+            if start < 0 or end < 0:
+                break
+            chunk = self.xml_text[start:end + len("</error>")]
+            self.xml_text = self.xml_text[end + len("</error>"):]
+            try:
+                out.append(self.error(ET.fromstring(chunk)))
+            except ET.ParseError:
+                continue
+        return [e for e in out if not e["kind"].startswith("Leak_")]
+
+    def error(self, node):
+        what = node.findtext("what") or node.findtext("xwhat/text") or ""
+        err = {"kind": node.findtext("kind") or "", "what": what,
+               "aux": [a.text or "" for a in node.findall("auxwhat")], "file": None,
+               "line": None, "function": None, "block": None, "offset": None}
+        stacks = node.findall("stack")
+        for frame in stacks[0].findall("frame") if stacks else []:
+            if frame.findtext("file") in self.own_files:
+                err["file"] = frame.findtext("file")
+                err["line"] = int(frame.findtext("line") or 0) or None
+                err["function"] = plain_name(frame.findtext("fn"))
+                break
+        for aux in err["aux"]:
+            m = PLACE.search(aux)
+            if m:
+                p, offset, size = int(m.group(1), 16), number(m.group(2)), number(m.group(4))
+                start = p - offset if m.group(3) == "inside" else (
+                    p - offset - size if m.group(3) == "after" else p + offset)
+                err["block"], err["offset"] = hexa(start), p - start
+                break
+        return err
+
+    # ----- at exit -----------------------------------------------------------
+    def left(self):
+        """What memcheck finds still allocated at exit, in its own words."""
+        rows = monitor("leak_check full reachable any")
+        out = {"records": [], "summary": {}, "words": []}
+        for r in records(rows):
+            info = self.sites[self.site(r["stack"])]
+            where = next((f["where"] for f in r["stack"]
+                          if f["where"].rsplit(":", 1)[0] in self.own_files), None)
+            out["records"].append({"kind": r["kind"], "bytes": r["bytes"], "blocks": r["blocks"],
+                                   "allocated_by": info["by"], "where": where})
+        for row in rows:
+            m = SUMMARY.match(row)
+            if m:
+                out["summary"][m.group(1)] = [number(m.group(2)), number(m.group(3))]
+            elif "no leaks are possible" in row:
+                out["words"].append(row.strip())
+        return out
+
+    # ----- the blocks of one step ----------------------------------------------
+    def blocks(self, types, roots, named, regions, step):
+        """Every block a root reaches, directly or through the pointers of the
+        blocks it reaches; then the program's blocks no name reaches, and the
+        freed blocks a name still points into or that the line just freed.
+
+        roots: [(address held, target type)]; named: the program's variables
+        as (start, size, name, frame index, type); regions: the process's
+        mappings as (lo, hi, kind) with kind "stack", "heap", "global" or
+        "read-only"; step: the index of the step being recorded."""
+        found = {}
+        todo = list(roots)
+        while todo:
+            p, target = todo.pop(0)
+            if p == 0:
+                continue
+            info = self.where(p, target, types, named, regions)
+            if info is None or info["address"] in found:
+                continue
+            block = self.make(info, types)
+            found[info["address"]] = block
+            if block["bytes"] is None:
+                continue
+            esize = types.table[block["type"]]["size"] or 1
+            inner = types.pointers(block["type"])
+            for k in range(len(block["bytes"]) // esize if inner else 0):
+                for off, t in inner:
+                    raw = block["bytes"][k * esize + off:k * esize + off + 8]
+                    if len(raw) == 8 and None not in raw:
+                        todo.append((int.from_bytes(bytes(raw), "little"), t))
+        unreached = [(a, size) for a, (size, key) in sorted(self.live.items())
+                     if a not in found and key is not None
+                     and (self.sites[key]["own"] or key in self.given)]
+        for a, size in unreached[:UNREACHED]:
+            found[a] = self.make({"address": a, "size": size, "kind": "heap"}, types)
+            found[a]["reached"] = False
+        more = sum(n for key, n in self.unlisted.items()
+                   if self.sites[key]["own"] or key in self.given)
+        hidden = {"blocks": len(unreached) - len(unreached[:UNREACHED]) + more,
+                  "bytes": sum(size for _, size in unreached[UNREACHED:])}
+        for a, rec in self.freed.items():
+            if a not in found and rec["step"] == step:  # freed by the line just run
+                found[a] = self.make({"address": a, "size": rec["size"], "kind": "heap",
+                                      "freed": True}, types)
+                found[a]["reached"] = False
+        self.shown = {a for a, b in found.items() if b["kind"] == "heap" and not b["freed"]}
+        heap = sorted((b for b in found.values() if b["kind"] == "heap"),
+                      key=lambda b: int(b["address"], 16))
+        return [b for b in found.values() if b["kind"] != "heap"] + heap, hidden
+
+    def where(self, p, target, types, named, regions):
+        held = self.heap_block(p)
+        region = next((r for r in regions if r[0] <= p < r[1]), None)
+        if held is None and region is None:
+            return None
+        if held is None and region[2] == "heap":
+            # a block of a loop's many not listed one by one, one freed
+            # before it could be seen, or none at all
+            place = self.location(p)
+            if place is None:
+                return None
+            if place["freed"]:
+                self.freed.setdefault(place["start"], {"size": place["size"], "site": None,
+                                                       "step": None})
+            else:
+                self.live[place["start"]] = (place["size"], None)
+            held = (place["start"], place["size"], place["freed"])
+        if held is not None:
+            start, size, freed = held
+            if target is not None and types.table[target]["kind"] not in ("other", "func") \
+                    and types.table[target]["size"] > 0:
+                self.elem.setdefault(start, target)
+            if not freed:
+                self.given.add(self.live[start][1])
+            return {"address": start, "size": size, "kind": "heap", "freed": freed}
+        for start, size, name, frame, t in named:
+            if start <= p < start + max(size, 1):
+                return {"address": start, "size": size, "kind": "global" if frame is None
+                        else "stack", "name": name, "frame": frame, "type": t}
+        lo, hi, kind = region
+        tinfo = types.table.get(target) if target else None
+        tsize = max(tinfo["size"], 1) if tinfo else 1
+        if tinfo and tinfo["kind"] == "pointer":
+            n = 0  # an array of pointers ending with a null one (argv)
+            while n < 64:
+                word = read(p + 8 * n, 8)
+                n += 1
+                if word is None or word == bytes(8):
+                    break
+            return {"address": p, "size": 8 * n, "kind": kind, "type": target}
+        if tsize == 1:
+            # characters: back to the string's first one, on to its zero byte
+            start = p
+            while start > lo and p - start < 256:
+                prev = read(start - 1, 1)
+                if prev is None or not 32 <= prev[0] < 127:
+                    break
+                start -= 1
+            end = p
+            while end < hi and end - p < MAX_BYTES:
+                c = read(end, 1)
+                end += 1
+                if c is None or c == b"\0":
+                    break
+            return {"address": start, "size": end - start, "kind": kind, "type": target or "char"}
+        return {"address": p, "size": tsize, "kind": kind, "type": target}
+
+    def make(self, info, types):
+        a, size, kind = info["address"], info["size"], info["kind"]
+        block = {"address": hexa(a), "size": size, "kind": kind, "name": info.get("name"),
+                 "frame": info.get("frame"), "allocated_by": None, "library": False,
+                 "stream": False, "freed": bool(info.get("freed")), "reached": True}
+        etype = info.get("type") or "char"
+        if kind == "heap":
+            etype = self.elem.get(a, "char")
+            key = self.live[a][1] if a in self.live else self.freed.get(a, {}).get("site")
+            site = self.sites.get(key)
+            if site:
+                block["allocated_by"] = site["by"]
+                block["library"] = site["library"]
+                block["stream"] = site["stream"]
+        if "char" not in types.table:
+            types.add(gdb.lookup_type("char"))
+        block["type"] = etype if etype in types.table else "char"
+        if block["stream"] or types.table[block["type"]].get("name") == "FILE" \
+                or block["type"] in ("FILE", "struct _IO_FILE"):
+            block["stream"] = True
+        if block["freed"] or block["stream"]:
+            block["bytes"] = None
+            return block
+        block["bytes"] = byte_list(a, size, flags(a, size, kind))
+        if size > sum(n for _, n in cut(size)):
+            block["omitted"] = size - sum(n for _, n in cut(size))
+        return block
+
+
+def flags(address, size, kind):
+    """Set or not per recorded byte; what is not the program's to write
+    (read-only data, code) is always set."""
+    if kind == "read-only":
+        return None
+    out = []
+    for off, length in cut(size):
+        out += [bool(x) for x in vbits(address + off, length)]
+    return out
+
+
+def spans(numbers):
+    """Runs of consecutive numbers as (first, last)."""
+    out = []
+    for n in sorted(numbers):
+        if out and out[-1][1] == n - 1:
+            out[-1][1] = n
+        else:
+            out.append([n, n])
+    return [tuple(s) for s in out]
+
+
+def regions(pid, sp):
+    """The program's mappings as (lo, hi, kind). Under valgrind the stack is
+    the anonymous mapping that holds the stack pointer, not "[stack]" (that
+    one is valgrind's own), and the heap is in anonymous writable mappings."""
+    out = []
+    with open("/proc/%d/maps" % pid) as f:
+        for row in f:
+            parts = row.split()
+            lo, hi = (int(x, 16) for x in parts[0].split("-"))
+            perms, path = parts[1], parts[5] if len(parts) > 5 else ""
+            if path.startswith("[") or "valgrind" in path or "r" not in perms:
+                continue
+            if lo <= sp < hi:
+                kind = "stack"
+            elif "w" not in perms:
+                kind = "read-only"
+            elif path == "":
+                kind = "heap"
+            else:
+                kind = "global"
+            out.append((lo, hi, kind))
+    return out

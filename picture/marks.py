@@ -1,0 +1,223 @@
+"""What the drawings of a trace share (its format is in trace.py): the
+letters of blocks, the words for where a pointer points, values read from
+bytes, escapes, and the words for errors and for how a run ended. Pure
+functions of the trace; nothing here knows gdb or how a picture is laid out."""
+
+import struct
+
+SIGNALS = {
+    "SIGSEGV": "a segmentation fault", "SIGBUS": "a bus error",
+    "SIGFPE": "an arithmetic error (a division by zero?)",
+    "SIGILL": "an illegal instruction", "SIGABRT": "an abort (abort, or a failed assert)",
+    "SIGXFSZ": "a file grown past the size limit", "SIGXCPU": "the CPU time limit",
+    "SIGKILL": "a kill", "SIGTERM": "a request to stop", "SIGPIPE": "a closed pipe",
+    "SIGTRAP": "a trap",
+}
+NUMBERS = {"SIGSEGV": 11, "SIGBUS": 7, "SIGFPE": 8, "SIGILL": 4, "SIGABRT": 6, "SIGXFSZ": 25,
+           "SIGXCPU": 24, "SIGKILL": 9, "SIGTERM": 15, "SIGPIPE": 13, "SIGTRAP": 5}
+ESCAPES = {0: "\\0", 7: "\\a", 8: "\\b", 9: "\\t", 10: "\\n", 11: "\\v", 12: "\\f", 13: "\\r",
+           92: "\\\\"}
+
+
+def letter(n):
+    s = ""
+    n += 1
+    while n:
+        n, r = divmod(n - 1, 26)
+        s = chr(65 + r) + s
+    return s
+
+
+def letters(trace):
+    """A letter for every block that is no variable, the same over the whole
+    trace, in the order the blocks first appear."""
+    if "_letters" not in trace:
+        names = {}
+        for step in trace["steps"]:
+            for b in step["blocks"]:
+                if b["address"] not in names and not b.get("name"):
+                    names[b["address"]] = letter(len(names))
+        trace["_letters"] = names
+    return trace["_letters"]
+
+
+def block_of(blocks, address):
+    """(block, offset) of the block holding address, or (None, 0)."""
+    p = int(address, 16)
+    for b in blocks:
+        start = int(b["address"], 16)
+        if start <= p < start + max(b["size"], 1):
+            return b, p - start
+    return None, 0
+
+
+def type_of(trace, name):
+    return trace["types"].get(name) or {"kind": "char", "size": 1}
+
+
+def target(step, trace, var):
+    """Where a pointer var points, in words: 'NULL', 'A[2]', 'main x',
+    'A[0], freed', 'past the end of A', 'into no block'."""
+    if "points_to" not in var:
+        return "?"
+    p = int(var["points_to"], 16)
+    if p == 0:
+        return "NULL"
+    names = letters(trace)
+    block, offset = block_of(step["blocks"], var["points_to"])
+    if block is None:
+        for b in step["blocks"]:
+            if int(b["address"], 16) + b["size"] == p and not b.get("name"):
+                return "past the end of %s" % names[b["address"]]
+        return "into no block (%s)" % var["points_to"]
+    if block.get("name"):
+        where = "" if block["frame"] is None else step["frames"][block["frame"]]["function"] + " "
+        return where + block["name"] + ("[%d]" % (offset // elem_size(trace, block)) if
+                                        type_of(trace, block["type"])["kind"] == "array" else "")
+    size = elem_size(trace, block)
+    if block["bytes"] is None and not block["freed"] or block["stream"]:
+        return names[block["address"]] + (", freed" if block["freed"] else "")
+    if block["freed"]:
+        return "%s[%d], freed" % (names[block["address"]], offset // size)
+    return "%s[%d]" % (names[block["address"]], offset // size)
+
+
+def elem_size(trace, block):
+    t = type_of(trace, block["type"])
+    if block.get("name") and t["kind"] == "array":
+        return max(type_of(trace, t["target"])["size"], 1)
+    return max(t["size"], 1) if not block.get("name") else max(block["size"], 1)
+
+
+def byte(b):
+    """One byte of a char cell: itself when printable ASCII, else C's escape."""
+    if b in ESCAPES:
+        return ESCAPES[b]
+    if 32 <= b < 127:
+        return chr(b)
+    return "\\x%02x" % b
+
+
+def value(trace, step, tname, raw):
+    """The text of a value of type tname held in raw (a list of bytes, None
+    for a byte not set): '?' when not set."""
+    t = type_of(trace, tname)
+    kind = t["kind"]
+    if not raw or all(b is None for b in raw):
+        return "?"
+    if kind in ("struct", "union"):
+        parts = []
+        for f in t["fields"]:
+            size = type_of(trace, f["type"])["size"]
+            parts.append("%s=%s" % (f["name"], value(trace, step, f["type"],
+                                                     raw[f["offset"]:f["offset"] + size])))
+        return "{" + ", ".join(parts) + "}"
+    if kind == "array":
+        inner = type_of(trace, t["target"])
+        size = max(inner["size"], 1)
+        if inner["kind"] in ("char", "uchar"):
+            return '"' + "".join("?" if b is None else byte(b) for b in raw) + '"'
+        return "[" + ", ".join(value(trace, step, t["target"], raw[k:k + size])
+                               for k in range(0, len(raw), size)) + "]"
+    if None in raw:
+        return "?"
+    data = bytes(raw)
+    if kind in ("char", "uchar"):
+        return byte(data[0])
+    if kind == "bool":
+        return "true" if any(data) else "false"
+    if kind == "float" and len(data) in (4, 8):
+        return repr(struct.unpack("<f" if len(data) == 4 else "<d", data)[0])
+    n = int.from_bytes(data, "little", signed=kind in ("int", "enum"))
+    if kind == "enum":
+        return t["values"].get(str(n), str(n))
+    if kind == "pointer":
+        return "NULL" if n == 0 else pointer(trace, step, n)
+    return str(n)
+
+
+def pointer(trace, step, p):
+    return target(step, trace, {"points_to": "0x%x" % p})
+
+
+def shown(trace, step, var):
+    """The text of a var's value: its target for a pointer, '?' when not set."""
+    if not var["set"] and var.get("bytes") is None:
+        return "?"
+    if "points_to" in var or type_of(trace, var["type"])["kind"] == "pointer":
+        return target(step, trace, var) if var["set"] else "?"
+    if var.get("bytes") is not None:
+        return value(trace, step, var["type"], var["bytes"])
+    if type_of(trace, var["type"])["kind"] in ("char", "uchar"):
+        number = var["value"].split(" ")[0]  # gdb's "97 'a'", with octal escapes
+        if number.lstrip("-").isdigit():
+            return "%s '%s'" % (number, byte(int(number) & 0xFF))
+    return var["value"]
+
+
+def text(data, utf8):
+    """Bytes of input or output as they would read: printable text as
+    itself (UTF-8 where the terminal speaks it), each other byte as C's
+    escape, so every byte shows as what it is."""
+    out = []
+    k = 0
+    while k < len(data):
+        b = data[k]
+        if b >= 0x80 and utf8:
+            n = 2 if b >> 5 == 6 else 3 if b >> 4 == 14 else 4 if b >> 3 == 30 else 0
+            try:
+                ch = data[k:k + n].decode("utf-8") if n else None
+            except UnicodeDecodeError:
+                ch = None
+            if ch and ch.isprintable():
+                out.append(ch)
+                k += n
+                continue
+        out.append(byte(b) if b != 92 else "\\\\")
+        k += 1
+    return "".join(out)
+
+
+def output(trace, i):
+    """What the program printed up to step i, as bytes."""
+    return "".join(s["output"] for s in trace["steps"][:i + 1]).encode("latin-1")
+
+
+def signal_words(sig):
+    number = sig.get("number") or NUMBERS.get(sig["name"], "?")
+    words = "ended by signal %s, %s" % (number, SIGNALS.get(sig["name"], sig["name"]))
+    if sig.get("address"):
+        did = {"write": "it wrote to", "read": "it read from"}.get(sig.get("access"), "at")
+        words += ": %s address %s" % (did, sig["address"])
+    return words
+
+
+def limit_words(limit):
+    where = " at line %d of %s" % (limit["line"], limit["function"]) if limit.get("line") else ""
+    if limit["kind"] == "time":
+        return "still running after %g s, the time limit (--seconds)%s: stopped there" % (
+            limit["seconds"], where)
+    if limit["kind"] == "steps":
+        return "%d steps recorded, the limit (--steps)%s: stopped there" % (limit["steps"], where)
+    return "gdb lost the program%s: %s" % (where, limit.get("words", ""))
+
+
+def ending(trace):
+    """One sentence: how the run ended."""
+    if trace.get("limit"):
+        return limit_words(trace["limit"])
+    end = trace.get("end")
+    if end is None:
+        return "the trace ends before the program did"
+    if end["signal"]:
+        steps = trace["steps"]
+        at = " at line %d" % steps[-1]["line"] if steps and steps[-1].get("signal") else ""
+        return signal_words(end["signal"]) + at
+    return "exit status %s" % end["status"]
+
+
+def error_words(err):
+    """memcheck's sentences for one error, with the line it happened at."""
+    where = "line %d: " % err["line"] if err.get("line") else ""
+    return where + err["what"] + "".join(
+        ". " + a for a in err["aux"] if a.startswith("Address"))

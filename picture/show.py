@@ -1,0 +1,389 @@
+"""Show a program's memory step by step, as memcheck and the debugger see it.
+
+usage: ./show PROGRAM [--input TEXT] [--at TEXT]... [--after TEXT]... [--json]
+              [--steps N] [--seconds N] [ARGS...]
+
+  PROGRAM        one of the programs (dupstr, copy, swap, ...)
+  --input TEXT   the typed input, with C escapes: \\n for Enter, \\t, \\\\, \\0
+                 and \\xHH for the one byte HH (default: the tour's input)
+  --at TEXT      only the pictures whose line about to run contains TEXT
+  --after TEXT   only the pictures whose line just run contains TEXT
+                 (--at and --after can be repeated; a picture shows when
+                 any of them matches)
+  --json         print the trace itself instead of the pictures
+  --steps N      record at most N steps (default 2000)
+  --seconds N    trace for at most N seconds (default 20)
+  ARGS           the program's own arguments (fileclone: SOURCE DEST)
+
+Without ARGS the program runs in a temporary folder of its own, so no file
+of yours is touched (fileclone then copies a 256-byte picture.bin it makes
+there). With ARGS it runs where you are, as when you run it by hand: the
+paths are yours, and a destination you name is really written.
+
+On a terminal: Enter, space or the right arrow goes forward, b or the left
+arrow back, the up and down arrows (or k and j) scroll a picture taller
+than the terminal, q quits. Otherwise every picture is printed in order.
+The program runs under valgrind, so its addresses are valgrind's, not those
+of a run by hand.
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.realpath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+
+import draw  # noqa: E402
+
+PROGRAMS = {
+    "dupstr": "\nhello\n", "dupchars": "hi\n", "copy": "hello\nworld\n",
+    "compare": "apple\navocado\n", "try": "hello  world\n", "swap": "",
+    "addresses": "", "ptrwalk": "", "get": "0x1F\n", "memory": "",
+    "fileclone": "", "contactlog": "office\n123\n", "contactsave": "home\n789\n",
+}
+NO_TRACE = 3
+WRITE_LIMIT = 8 << 20  # bytes a traced program may write to any one file
+
+
+class Stop(Exception):
+    """A signal asked show to stop."""
+
+
+def unescape(text):
+    """C's escapes to the bytes they name: \\n \\t \\r \\a \\b \\f \\v \\0 \\\\ \\" \\'
+    and \\xHH (one or two hex digits: that one byte); the rest as UTF-8."""
+    simple = {"n": b"\n", "t": b"\t", "r": b"\r", "0": b"\0", "\\": b"\\", '"': b'"',
+              "'": b"'", "a": b"\a", "b": b"\b", "f": b"\f", "v": b"\v"}
+    out, k = bytearray(), 0
+    while k < len(text):
+        ch = text[k]
+        if ch == "\\" and k + 1 < len(text):
+            nxt = text[k + 1]
+            if nxt == "x":
+                digits = ""
+                while len(digits) < 2 and k + 2 + len(digits) < len(text) and \
+                        text[k + 2 + len(digits)] in "0123456789abcdefABCDEF":
+                    digits += text[k + 2 + len(digits)]
+                if digits:
+                    out.append(int(digits, 16))
+                    k += 2 + len(digits)
+                    continue
+            elif nxt in simple:
+                out += simple[nxt]
+                k += 2
+                continue
+        out += ch.encode("utf-8", "surrogateescape")
+        k += 1
+    return bytes(out)
+
+
+def parse(argv):
+    opts = {"program": None, "input": None, "at": [], "after": [], "json": False, "args": [],
+            "steps": 2000, "seconds": 20.0}
+    k = 0
+    while k < len(argv):
+        a = argv[k]
+        if a in ("-h", "--help"):
+            print(__doc__.strip())
+            sys.exit(0)
+        if a == "--":
+            opts["args"] += argv[k + 1:]
+            break
+        if a in ("--input", "--at", "--after", "--steps", "--seconds"):
+            if k + 1 >= len(argv):
+                fail("%s needs a value after it" % a, 2)
+            value = argv[k + 1]
+            if a == "--input":
+                opts["input"] = unescape(value)
+            elif a in ("--steps", "--seconds"):
+                try:
+                    opts[a[2:]] = int(value) if a == "--steps" else float(value)
+                except ValueError:
+                    fail("%s needs a number, not '%s'" % (a, value), 2)
+                if opts[a[2:]] <= 0:
+                    fail("%s needs a number above 0" % a, 2)
+            else:
+                opts[a[2:]].append(value)
+            k += 2
+            continue
+        if a == "--json":
+            opts["json"] = True
+        elif opts["program"] is None:
+            opts["program"] = a
+        else:
+            opts["args"].append(a)
+        k += 1
+    if opts["program"] is None:
+        fail("name a program; ./show --help tells how", 2)
+    return opts
+
+
+def fail(sentence, status):
+    print("show: " + sentence, file=sys.stderr)
+    sys.exit(status)
+
+
+def build():
+    """Builds what is stale, as the tour does."""
+    done = subprocess.run([os.path.join(ROOT, "setup", "build")], stdin=subprocess.DEVNULL)
+    if done.returncode != 0:
+        fail("the programs could not be built (see above).", 2)
+
+
+def limits(seconds):
+    """For a traced program: a file size limit, a CPU limit beyond the time
+    the trace may take, and death with show itself."""
+    def apply():
+        import ctypes
+        import resource
+
+        resource.setrlimit(resource.RLIMIT_FSIZE, (WRITE_LIMIT, WRITE_LIMIT))
+        cpu = int(seconds) * 2 + 60
+        resource.setrlimit(resource.RLIMIT_CPU, (cpu, cpu))
+        ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+    return apply
+
+
+def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None):
+    """The trace of binary run with args on the bytes text as its standard
+    input, in cwd (None: a new folder of its own, which setup(folder) may
+    fill first); None when gdb wrote none, with what gdb said."""
+    binary = os.path.abspath(binary)
+    work = tempfile.mkdtemp(prefix="show-")
+    procs = []
+    try:
+        if cwd is None:
+            cwd = os.path.join(work, "run")
+            os.mkdir(cwd)
+            if setup:
+                setup(cwd)
+        files = {k: os.path.join(work, k) for k in ("input", "output", "errors", "vg.xml",
+                                                    "vg.log", "trace.json")}
+        with open(files["input"], "wb") as f:
+            f.write(text)
+        prefix = os.path.join(work, "vgdb")
+        with open(files["input"], "rb") as stdin, open(files["output"], "wb") as stdout, \
+                open(files["errors"], "wb") as stderr:
+            vg = subprocess.Popen(
+                ["valgrind", "--tool=memcheck", "--vgdb=yes", "--vgdb-error=1000000000",
+                 "--vgdb-stop-at=startup,exit", "--vgdb-prefix=" + prefix,
+                 "--xml=yes", "--xml-file=" + files["vg.xml"], "--log-file=" + files["vg.log"],
+                 "--leak-check=no", binary] + args,
+                stdin=stdin, stdout=stdout, stderr=stderr, cwd=cwd, start_new_session=True,
+                preexec_fn=limits(seconds))
+        procs.append(vg)
+        env = dict(os.environ, PICTURE_PROGRAM=binary, PICTURE_PID=str(vg.pid),
+                   PICTURE_VGDB="vgdb --wait=20 --pid=%d --vgdb-prefix=%s" % (vg.pid, prefix),
+                   PICTURE_OUTPUT=files["output"], PICTURE_INPUT=files["input"],
+                   PICTURE_XML=files["vg.xml"], PICTURE_OUT=files["trace.json"],
+                   PICTURE_ARGS=json.dumps(args), PICTURE_STEPS=str(steps),
+                   PICTURE_SECONDS=str(seconds), PYTHONDONTWRITEBYTECODE="1")
+        gdb = subprocess.Popen(
+            ["gdb", "-nx", "-q", "-batch", "-iex",
+             "python import sys; sys.path.insert(0, %r)" % HERE,
+             "-x", os.path.join(HERE, "trace.py")],
+            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=limits(seconds))
+        procs.append(gdb)
+        try:
+            said = gdb.communicate(timeout=seconds + 30)[0].decode("utf-8", "replace")
+        except subprocess.TimeoutExpired:
+            return None, "it did not finish within %d s of its time limit" % 30
+        with open(files["vg.log"], errors="replace") as f:
+            # valgrind's own words when it could not start the program
+            said += "".join(row for row in f if row.startswith("valgrind:"))
+        if not os.path.exists(files["trace.json"]):
+            return None, said
+        with open(files["trace.json"], encoding="utf-8") as f:
+            return json.load(f), said
+    finally:
+        for p in procs:
+            end(p)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def lesson(opts):
+    """The trace of one of the collection's programs, as the options ask."""
+    name = opts["program"]
+    if name not in PROGRAMS:
+        fail("no program named '%s'; the programs are: %s" % (name, " ".join(PROGRAMS)), 2)
+    for tool in ("gdb", "valgrind", "vgdb"):
+        if shutil.which(tool) is None:
+            fail("%s is not installed, and the pictures are drawn with it: run ./tour "
+                 "first, which installs it." % tool, NO_TRACE)
+    build()
+    text = PROGRAMS[name].encode() if opts["input"] is None else opts["input"]
+    args, cwd, setup = opts["args"], os.getcwd(), None
+    if not args:  # in a folder of its own
+        cwd = None
+        if name == "fileclone":
+            args = ["picture.bin", "copy.bin"]
+
+            def setup(folder):
+                with open(os.path.join(folder, "picture.bin"), "wb") as f:
+                    f.write(bytes(range(256)))
+    result, said = trace(os.path.join(ROOT, "build", "bin", name), args, text, cwd,
+                         opts["steps"], opts["seconds"], setup)
+    if result is None or result.get("error"):
+        lines = [row for row in said.strip().split("\n") if row.strip()]
+        reason = lines[-1] if lines else (result or {}).get("error") or "it said nothing"
+        fail("gdb could not trace %s: %s" % (name, reason), NO_TRACE)
+    return result
+
+
+def end(p):
+    """Ends a process and everything it started, and waits for it."""
+    if p.poll() is None:
+        try:
+            os.killpg(p.pid, signal.SIGKILL)
+        except (ProcessLookupError, PermissionError):
+            pass
+    try:
+        p.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def chosen(result, opts):
+    steps = result["steps"]
+    if not opts["at"] and not opts["after"]:
+        return list(range(len(steps) + 1))
+    picked = []
+    for i, step in enumerate(steps):
+        at = any(t in step["text"] for t in opts["at"])
+        after = i > 0 and any(t in steps[i - 1]["text"] for t in opts["after"])
+        if at or after:
+            picked.append(i)
+    return picked
+
+
+def speaks_utf8():
+    # Python itself turns a "C" locale into C.UTF-8 in os.environ (PEP 538):
+    # the environment this process was started with says what the user set.
+    try:
+        with open("/proc/self/environ", "rb") as f:
+            rows = f.read().decode("utf-8", "replace").split("\0")
+        env = dict(row.split("=", 1) for row in rows if "=" in row)
+    except OSError:
+        env = os.environ
+    for var in ("LC_ALL", "LC_CTYPE", "LANG"):
+        value = env.get(var)
+        if value:
+            return "utf-8" in value.lower() or "utf8" in value.lower()
+    return False
+
+
+def read_key(fd):
+    """One key from the terminal: a character, or 'up', 'down', 'left', 'right'."""
+    import select
+
+    key = os.read(fd, 1)
+    if key == b"\x1b":
+        more = b""
+        while len(more) < 2 and select.select([fd], [], [], 0.05)[0]:
+            more += os.read(fd, 1)
+        return {b"[A": "up", b"[B": "down", b"[C": "right", b"[D": "left",
+                b"OA": "up", b"OB": "down", b"OC": "right", b"OD": "left"}.get(more, "esc")
+    return key.decode("latin-1")
+
+
+def page(result, indices, utf8):
+    import termios
+    import tty
+
+    fd = sys.stdin.fileno()
+    saved = termios.tcgetattr(fd)
+    k, top = 0, 0
+    try:
+        tty.setcbreak(fd)
+        while True:
+            cols, rows = shutil.get_terminal_size()
+            lines = draw.draw(result, indices[k], utf8, width=cols)
+            head = draw.HEAD  # the title and its two source lines stay on screen
+            room = max(rows - 1 - head, 1)
+            body = lines[head:]
+            top = max(0, min(top, len(body) - room))
+            shown = lines[:head] + body[top:top + room]
+            more = []
+            if top > 0:
+                more.append("%d above" % top)
+            if top + room < len(body):
+                more.append("%d below" % (len(body) - top - room))
+            hint = "Enter: forward  b: back  q: quit" + (
+                "  up/down: scroll (%s)" % ", ".join(more) if more else "")
+            sys.stdout.write("\033[H\033[2J" + "\n".join(row[:cols] for row in shown) + "\n"
+                             + hint[:cols - 1])
+            sys.stdout.flush()
+            key = read_key(fd)
+            if key in ("q", "Q", "\x04", "esc"):
+                break
+            if key in ("up", "k"):
+                top -= 1
+            elif key in ("down", "j"):
+                top += 1
+            elif key in ("b", "B", "left"):
+                if k > 0:
+                    k, top = k - 1, 0
+            elif key in ("\r", "\n", " ", "right"):
+                if k + 1 >= len(indices):
+                    break
+                k, top = k + 1, 0
+    finally:
+        termios.tcsetattr(fd, termios.TCSADRAIN, saved)
+        sys.stdout.write("\n")
+
+
+def stop(signum, _frame):
+    raise Stop(signum)
+
+
+def main():
+    for s in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(s, stop)
+    sys.stdout.reconfigure(errors="replace")
+    opts = parse(sys.argv[1:])
+    result = lesson(opts)
+    if opts["json"]:
+        json.dump(result, sys.stdout, indent=1)
+        print()
+        return 0
+    utf8 = speaks_utf8()
+    indices = chosen(result, opts)
+    if not indices:
+        fail("no step matches --at/--after; the lines are in src/%s.cpp" % opts["program"], 1)
+    if sys.stdout.isatty() and sys.stdin.isatty():
+        page(result, indices, utf8)
+    else:
+        width = shutil.get_terminal_size().columns if sys.stdout.isatty() else draw.WIDTH
+        rule = ("═" if utf8 else "=") * min(width, draw.WIDTH)
+        for n, i in enumerate(indices):
+            if n:
+                print(rule)
+            print("\n".join(draw.draw(result, i, utf8, width=width)))
+    sys.stdout.flush()
+    complete = result["end"] is not None and result["end"]["signal"] is None
+    if not complete:
+        print("show: " + draw.marks.ending(result), file=sys.stderr)
+    return 0 if complete else 1
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except BrokenPipeError:  # the reader stopped early (| head)
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(0)
+    except Stop as e:
+        print("\nshow: stopped by %s; gdb and the program are ended, nothing is left" % (
+            signal.Signals(e.args[0]).name), file=sys.stderr)
+        sys.exit(128 + e.args[0])
+    except OSError as e:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        print("show: the pictures could not be written: %s" % e.strerror, file=sys.stderr)
+        sys.exit(1)

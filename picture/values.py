@@ -1,0 +1,166 @@
+"""Reading the program's values through gdb: variables, and the layout of
+their types, as the trace records them (the format is in trace.py)."""
+
+import gdb
+
+MAX_BYTES = 4096  # bytes of one block or variable recorded from its start
+TAIL = 16  # and from its end, when it is longer than MAX_BYTES + TAIL
+
+
+def hexa(n):
+    return "0x%x" % n
+
+
+def read(address, size):
+    try:
+        return bytes(gdb.selected_inferior().read_memory(address, size))
+    except gdb.MemoryError:
+        return None
+
+
+def cut(size):
+    """The ranges (offset, length) of a size-byte object that are recorded."""
+    if size <= MAX_BYTES + TAIL:
+        return [(0, size)]
+    return [(0, MAX_BYTES), (size - TAIL, TAIL)]
+
+
+class Types:
+    """The layout of every type the trace names, by its name as written."""
+
+    def __init__(self):
+        self.table = {}
+
+    def add(self, t):
+        name = str(t)
+        if name in self.table:
+            return name
+        s = t.strip_typedefs()
+        entry = {"size": t.sizeof}
+        self.table[name] = entry  # before the members: a struct may point to itself
+        code = s.code
+        if code == gdb.TYPE_CODE_PTR:
+            target = s.target()
+            entry["kind"] = "pointer"
+            entry["target"] = self.add(target)
+        elif code == gdb.TYPE_CODE_ARRAY:
+            lo, hi = s.range()
+            entry["kind"] = "array"
+            entry["target"] = self.add(s.target())
+            entry["count"] = max(hi - lo + 1, 0)
+        elif code in (gdb.TYPE_CODE_STRUCT, gdb.TYPE_CODE_UNION):
+            entry["kind"] = "struct" if code == gdb.TYPE_CODE_STRUCT else "union"
+            entry["fields"] = []
+            for f in s.fields():
+                if f.artificial or not hasattr(f, "bitpos"):
+                    continue
+                field = {"name": f.name or "", "offset": f.bitpos // 8, "type": self.add(f.type)}
+                if f.bitsize:
+                    field["bits"] = [f.bitpos % 8, f.bitsize]
+                entry["fields"].append(field)
+        elif code == gdb.TYPE_CODE_ENUM:
+            entry["kind"] = "enum"
+            entry["values"] = {str(f.enumval): f.name for f in s.fields()}
+        elif code == gdb.TYPE_CODE_BOOL:
+            entry["kind"] = "bool"
+        elif code == gdb.TYPE_CODE_FLT:
+            entry["kind"] = "float"
+        elif code in (gdb.TYPE_CODE_INT, gdb.TYPE_CODE_CHAR):
+            plain = str(s.unqualified())
+            signed = s.is_signed
+            if s.sizeof == 1 and "char" in plain or plain in ("int8_t", "uint8_t"):
+                entry["kind"] = "char" if signed else "uchar"
+            else:
+                entry["kind"] = "int" if signed else "uint"
+        elif code == gdb.TYPE_CODE_FUNC:
+            entry["kind"] = "func"
+        else:
+            entry["kind"] = "other"
+        return name
+
+    def pointers(self, name, base=0, depth=0):
+        """(offset, target type name) of every pointer inside one value of a type."""
+        entry = self.table.get(name)
+        if entry is None or depth > 8:
+            return []
+        kind = entry["kind"]
+        if kind == "pointer":
+            return [(base, entry["target"])]
+        if kind == "array":
+            size = self.table[entry["target"]]["size"] or 1
+            inner = self.pointers(entry["target"], 0, depth + 1)
+            if not inner:
+                return []
+            count = min(entry["count"], MAX_BYTES // size)
+            return [(base + k * size + off, t) for k in range(count) for off, t in inner]
+        if kind in ("struct", "union"):
+            return [p for f in entry["fields"]
+                    for p in self.pointers(f["type"], base + f["offset"], depth + 1)]
+        return []
+
+
+def aggregate(types, name):
+    return types.table[name]["kind"] in ("array", "struct", "union")
+
+
+def describe(types, name, value, address, defined):
+    """A trace var from a gdb value; defined(address, size) gives its vbits."""
+    t = value.type
+    size = t.sizeof
+    tname = types.add(t)
+    kind = types.table[tname]["kind"]
+    var = {"name": name, "type": tname, "address": hexa(address) if address is not None else None,
+           "size": size}
+    known = defined(address, size) if address is not None else None
+    var["set"] = known is None or all(known)
+    if aggregate(types, tname) and address is not None:
+        var["value"] = None
+        var["bytes"] = byte_list(address, size, known)
+        if size > MAX_BYTES + TAIL:
+            var["omitted"] = size - MAX_BYTES - TAIL
+        return var
+    try:
+        var["value"] = value.format_string(symbols=False, max_elements=16)
+    except gdb.error:
+        var["value"] = "?"
+    if kind == "pointer" and var["set"]:
+        try:
+            var["points_to"] = hexa(int(value) & 0xFFFFFFFFFFFFFFFF)
+        except gdb.error:
+            pass
+    return var
+
+
+def byte_list(address, size, known):
+    """The recorded bytes of an object, None for a byte not set."""
+    out = []
+    for off, length in cut(size):
+        raw = read(address + off, length) or bytes(length)
+        flags = known[off:off + length] if known is not None else [True] * length
+        out += [b if ok else None for b, ok in zip(raw, flags)]
+    return out
+
+
+def frame_symbols(frame):
+    """The variables and arguments in scope at the frame's line, outer scopes first."""
+    try:
+        block = frame.block()
+    except RuntimeError:
+        return []
+    chain = []
+    while block is not None:
+        chain.append(block)
+        if block.function is not None:
+            break
+        block = block.superblock
+    out, seen = [], set()
+    for block in reversed(chain):
+        for sym in block:
+            if not (sym.is_variable or sym.is_argument) or sym.name in seen:
+                continue
+            seen.add(sym.name)
+            try:
+                out.append((sym, sym.value(frame)))
+            except (gdb.error, RuntimeError):
+                continue
+    return out
