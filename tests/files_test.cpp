@@ -285,8 +285,11 @@ TEST(ContactFile, ClosedStandardDescriptors)
     const std::vector<Row> rows = {
         {"contactlog", ">&-", 0, "office,123\n"},
         {"contactlog", "2>&-", 0, "office,123\n"},
-        {"contactlog", "<&-", 1, ""},  // reads as the end of input
+        {"contactlog", ">&- 2>&-", 0, "office,123\n"},  // both holes filled, not just one
+        {"contactlog", "<&-", 1, ""},                   // reads as the end of input
+        {"contactlog", "<&- >&- 2>&-", 1, ""},
         {"contactsave", ">&-", 0, "office\n123"},
+        {"contactsave", ">&- 2>&-", 0, "office\n123"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.program + " " + row.redirect);
