@@ -18,7 +18,8 @@ usage: ./show PROGRAM [--input TEXT] [--at TEXT]... [--after TEXT]... [--json]
 Without ARGS the program runs in a temporary folder of its own, so no file
 of yours is touched (fileclone then copies a 256-byte picture.bin it makes
 there). With ARGS it runs where you are, as when you run it by hand: the
-paths are yours, and a destination you name is really written.
+paths are yours, and a destination you name is really written (only in
+part when a limit stops the program).
 
 On a terminal: Enter, space or the right arrow goes forward, b or the left
 arrow back, the up and down arrows (or k and j) scroll a picture taller
