@@ -35,6 +35,12 @@ TEST(Tour, ShowsEveryProgramAndTouchesNothing)
          (at = r.out.find("step through every line of it: ", at)) != std::string::npos; at++)
         pictures++;
     EXPECT_EQ(pictures, 8u);
+    // Each picture is only the moment of its lesson: ten steps in all (swap's
+    // two exchanges and get's read, before and after), not every step.
+    size_t steps = 0;
+    for (size_t at = 0; (at = r.out.find(" ── step ", at)) != std::string::npos; at++)
+        steps++;
+    EXPECT_EQ(steps, 10u);
     EXPECT_NE(r.out.find("     a, b\n"), std::string::npos);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "colour on a pipe";
     auto entries = std::distance(std::filesystem::directory_iterator(tmp.path),
@@ -69,8 +75,8 @@ TEST(Tour, BuildsFromAnyFolder)
     TempDir project;
     TempDir elsewhere;
     fs::path source = fs::path(TOUR).parent_path();
-    for (const char *p : {"src", "askline", "bench", "setup", "picture", "tour", "show",
-                          "CMakeLists.txt", "CMakePresets.json"})
+    for (const char *p : {"src", "askline", "bench", "setup", "picture", "checker", "lessons",
+                          "tour", "show", "CMakeLists.txt", "CMakePresets.json"})
         fs::copy(source / p, project / p, fs::copy_options::recursive);
     for (const char *building : {"building", "", "building"}) {
         if (*building && fs::exists(project / "build"))  // the third time: an edit
