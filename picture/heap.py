@@ -9,6 +9,8 @@ import xml.etree.ElementTree as ET
 
 import gdb
 
+import memcheck
+from memcheck import block_of, number, plain_name
 from values import MAX_BYTES, byte_list, cut, hexa, read
 
 PID = re.compile(r"^==\d+== ?")
@@ -19,27 +21,12 @@ FRAME = re.compile(r"^\s*(?:at|by) 0x([0-9A-Fa-f]+): (.*?)(?: \((?:in )?([^()]*)
 BLOCK = re.compile(r"^\s*0x([0-9A-Fa-f]+)\[(\d+)\]")
 SUMMARY = re.compile(r"^\s*(definitely lost|indirectly lost|possibly lost|still reachable|"
                      r"suppressed): ([\d,]+) bytes in ([\d,]+) blocks")
-PLACE = re.compile(r"Address (0x[0-9a-fA-F]+) is ([\d,]+) bytes (inside|after|before) a block "
-                   r"of size ([\d,]+) (alloc'd|free'd)")
 ALLOCATORS = ("malloc", "calloc", "realloc", "reallocarray", "aligned_alloc", "memalign",
               "posix_memalign", "valloc")
 STREAMS = ("fopen", "fopen64", "fdopen", "freopen", "tmpfile", "popen", "fmemopen",
            "open_memstream")
 UNREACHED = 8  # blocks no name reaches drawn at most; the rest are counted
 CHECK_EVERY = 4  # the heap is listed again at least this often, calls or not
-
-
-def number(text):
-    return int(text.replace(",", ""))
-
-
-def plain_name(name):
-    """The public name of a C library function from a symbol's name."""
-    name = (name or "?").split("@")[0].split("(")[0].strip()
-    for prefix in ("__GI_", "__libc_", "_IO_new_", "__isoc99_", "__isoc23_", "_IO_", "__"):
-        if name.startswith(prefix) and len(name) > len(prefix):
-            name = name[len(prefix):]
-    return name
 
 
 def monitor(command):
@@ -196,13 +183,10 @@ class Book:
     def location(self, p):
         """Memcheck's own description of an address, for one no block holds."""
         for row in monitor("v.info location %#x" % p):
-            m = PLACE.search(row)
-            if m:
-                offset = number(m.group(2))
-                size = number(m.group(4))
-                start = p - offset if m.group(3) == "inside" else (
-                    p - offset - size if m.group(3) == "after" else p + offset)
-                return {"start": start, "size": size, "freed": m.group(5) == "free'd"}
+            place = block_of(row)
+            if place:
+                size = number(re.search(r"of size ([\d,]+)", row).group(1))
+                return {"start": place[0], "size": size, "freed": "free'd" in row}
         return None
 
     # ----- errors ------------------------------------------------------------
@@ -227,42 +211,14 @@ class Book:
         except OSError:
             return []
         self.xml_at += len(data)
-        self.xml_text += data.decode("utf-8", "replace")
+        chunks, self.xml_text = memcheck.split(self.xml_text + data.decode("utf-8", "replace"))
         out = []
-        while True:
-            start = self.xml_text.find("<error>")
-            end = self.xml_text.find("</error>", start)
-            if start < 0 or end < 0:
-                break
-            chunk = self.xml_text[start:end + len("</error>")]
-            self.xml_text = self.xml_text[end + len("</error>"):]
+        for chunk in chunks:
             try:
-                out.append(self.error(ET.fromstring(chunk)))
+                out.append(memcheck.error(chunk, self.own_files))
             except ET.ParseError:
                 continue
         return [e for e in out if not e["kind"].startswith("Leak_")]
-
-    def error(self, node):
-        what = node.findtext("what") or node.findtext("xwhat/text") or ""
-        err = {"kind": node.findtext("kind") or "", "what": what,
-               "aux": [a.text or "" for a in node.findall("auxwhat")], "file": None,
-               "line": None, "function": None, "block": None, "offset": None}
-        stacks = node.findall("stack")
-        for frame in stacks[0].findall("frame") if stacks else []:
-            if frame.findtext("file") in self.own_files:
-                err["file"] = frame.findtext("file")
-                err["line"] = int(frame.findtext("line") or 0) or None
-                err["function"] = plain_name(frame.findtext("fn"))
-                break
-        for aux in err["aux"]:
-            m = PLACE.search(aux)
-            if m:
-                p, offset, size = int(m.group(1), 16), number(m.group(2)), number(m.group(4))
-                start = p - offset if m.group(3) == "inside" else (
-                    p - offset - size if m.group(3) == "after" else p + offset)
-                err["block"], err["offset"] = hexa(start), p - start
-                break
-        return err
 
     # ----- at exit -----------------------------------------------------------
     def left(self):

@@ -5,7 +5,8 @@ usage: ./show PROGRAM [--input TEXT] [--at TEXT]... [--after TEXT]... [--json]
 
   PROGRAM        one of the programs (dupstr, copy, swap, ...)
   --input TEXT   the typed input, with C escapes: \\n for Enter, \\t, \\\\, \\0
-                 and \\xHH for the one byte HH (default: the tour's input)
+                 and \\xHH for the one byte HH (default: the lesson's, as the
+                 tour types it; lessons/PROGRAM.json holds it)
   --at TEXT      only the pictures whose line about to run contains TEXT
   --after TEXT   only the pictures whose line just run contains TEXT
                  (--at and --after can be repeated; a picture shows when
@@ -39,15 +40,11 @@ import tempfile
 HERE = os.path.dirname(os.path.realpath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(1, os.path.join(ROOT, "checker"))
 
 import draw  # noqa: E402
+import lessons  # noqa: E402
 
-PROGRAMS = {
-    "dupstr": "\nhello\n", "dupchars": "hi\n", "copy": "hello\nworld\n",
-    "compare": "apple\navocado\n", "try": "hello  world\n", "swap": "",
-    "addresses": "", "ptrwalk": "", "get": "0x1F\n", "memory": "",
-    "fileclone": "", "contactlog": "office\n123\n", "contactsave": "home\n789\n",
-}
 NO_TRACE = 3
 WRITE_LIMIT = 8 << 20  # bytes a traced program may write to any one file
 
@@ -187,7 +184,7 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None):
                    PICTURE_SECONDS=str(seconds), PYTHONDONTWRITEBYTECODE="1")
         gdb = subprocess.Popen(
             ["gdb", "-nx", "-q", "-batch", "-iex",
-             "python import sys; sys.path.insert(0, %r)" % HERE,
+             "python import sys; sys.path[:0] = [%r, %r]" % (HERE, os.path.join(ROOT, "checker")),
              "-x", os.path.join(HERE, "trace.py")],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=limits(seconds))
@@ -212,23 +209,22 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None):
 def lesson(opts):
     """The trace of one of the collection's programs, as the options ask."""
     name = opts["program"]
-    if name not in PROGRAMS:
-        fail("no program named '%s'; the programs are: %s" % (name, " ".join(PROGRAMS)), 2)
+    if name not in lessons.names():
+        fail("no program named '%s'; the programs are: %s" % (name, " ".join(lessons.names())),
+             2)
     for tool in ("gdb", "valgrind", "vgdb"):
         if shutil.which(tool) is None:
             fail("%s is not installed, and the pictures are drawn with it: run ./tour "
                  "first, which installs it." % tool, NO_TRACE)
     build()
-    text = PROGRAMS[name].encode() if opts["input"] is None else opts["input"]
+    default = lessons.load(name)["show"]
+    text = lessons.bytes_of(default.get("input", "")) if opts["input"] is None else opts["input"]
     args, cwd, setup = opts["args"], os.getcwd(), None
-    if not args:  # in a folder of its own
-        cwd = None
-        if name == "fileclone":
-            args = ["picture.bin", "copy.bin"]
+    if not args:  # in a folder of its own, with the files the lesson's run starts with
+        args, cwd = default.get("args", []), None
 
-            def setup(folder):
-                with open(os.path.join(folder, "picture.bin"), "wb") as f:
-                    f.write(bytes(range(256)))
+        def setup(folder):
+            lessons.make_files(folder, default.get("files"))
     result, said = trace(os.path.join(ROOT, "build", "bin", name), args, text, cwd,
                          opts["steps"], opts["seconds"], setup)
     if result is None or result.get("error"):

@@ -37,14 +37,6 @@ Result run_in(const TempDir &dir, std::vector<std::string> argv, const std::stri
     return r;
 }
 
-std::string every_byte()
-{
-    std::string s;
-    for (int i = 0; i < 3 * 256; i++)
-        s += static_cast<char>(i);
-    return s;
-}
-
 std::string random_bytes(size_t n)
 {
     std::mt19937 gen(7);
@@ -54,31 +46,17 @@ std::string random_bytes(size_t n)
     return s;
 }
 
-TEST(Fileclone, CopiesExactly)
+// A copy far larger than the streams' buffers (the lesson's cases copy
+// every byte value, an empty file, and over longer old content).
+TEST(Fileclone, CopiesMegabytesExactly)
 {
-    struct Row {
-        const char *what;
-        std::string src;
-        const char *dst_before;  // null: no destination yet
-    };
-    const std::vector<Row> rows = {
-        {"every byte value", every_byte(), nullptr},
-        {"a few MB", random_bytes(5 * 1000 * 1000 + 3), nullptr},
-        {"empty source", "", nullptr},
-        {"empty source over a file", "", "old content"},
-        {"longer destination cut", "short", "a much longer old content"},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.what);
-        TempDir tmp;
-        write_file(tmp / "src", row.src);
-        if (row.dst_before != nullptr)
-            write_file(tmp / "dst", row.dst_before);
-        Result r = run_in(tmp, {"fileclone", "src", "dst"});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "");
-        EXPECT_TRUE(read_file(tmp / "dst") == row.src);
-    }
+    TempDir tmp;
+    const std::string bytes = random_bytes(5 * 1000 * 1000 + 3);
+    write_file(tmp / "src", bytes);
+    Result r = run_in(tmp, {"fileclone", "src", "dst"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(read_file(tmp / "dst") == bytes);
 }
 
 TEST(Fileclone, RefusesAndLosesNothing)
@@ -162,46 +140,6 @@ void a_directory(const TempDir &d)
     fs::create_directory(d / "contactlog.txt");
 }
 
-struct Contact {
-    const char *what;
-    const char *before;  // content of contactlog.txt before the run; null: none
-    std::string in;
-    std::string out;
-    int status;
-    const char *after;  // null: no file
-};
-
-void check_contacts(const std::string &program, const std::vector<Contact> &rows)
-{
-    for (const auto &row : rows) {
-        SCOPED_TRACE(program + ": " + row.what);
-        TempDir tmp;
-        if (row.before != nullptr)
-            write_file(tmp / "contactlog.txt", row.before);
-        Result r = run_in(tmp, {program}, row.in);
-        EXPECT_EQ(r.out, row.out);
-        EXPECT_EQ(r.status, row.status);
-        EXPECT_EQ(fs::exists(tmp / "contactlog.txt"), row.after != nullptr);
-        if (row.after != nullptr) {
-            EXPECT_EQ(read_file(tmp / "contactlog.txt"), row.after);
-        }
-    }
-}
-
-TEST(Contactlog, Table)
-{
-    const std::vector<Contact> cases = {
-        {"new file", nullptr, "office\n123\n", "name: numbers: ", 0, "office,123\n"},
-        {"after earlier content", "old\n", "office\n123\n", "name: numbers: ", 0,
-         "old\noffice,123\n"},
-        {"empty answers", nullptr, "\n\n", "name: numbers: ", 0, ",\n"},
-        {"commas as typed", nullptr, "a, b\n1,2\n", "name: numbers: ", 0, "a, b,1,2\n"},
-        {"end of input at name", "old\n", "", "name: ", 1, "old\n"},
-        {"end of input at numbers", "old\n", "office\n", "name: numbers: ", 1, "old\n"},
-    };
-    check_contacts("contactlog", cases);
-}
-
 TEST(Contactlog, TwoRunsAppend)
 {
     TempDir tmp;
@@ -209,20 +147,6 @@ TEST(Contactlog, TwoRunsAppend)
     EXPECT_EQ(run_in(tmp, {"contactlog"}, "office\n123\n").status, 0);
     EXPECT_EQ(run_in(tmp, {"contactlog"}, "shop\n456\n").status, 0);
     EXPECT_EQ(read_file(tmp / "contactlog.txt"), "earlier\noffice,123\nshop,456\n");
-}
-
-TEST(Contactsave, Table)
-{
-    const std::vector<Contact> cases = {
-        {"new file", nullptr, "office\n123\n", "name: numbers: ", 0, "office\n123"},
-        {"replaces the content", "old,1\nolder,2\n", "office\n123\n", "name: numbers: ", 0,
-         "office\n123"},
-        {"empty answers", nullptr, "\n\n", "name: numbers: ", 0, "\n"},
-        {"end of input at name", "old\n", "", "name: ", 1, "old\n"},
-        {"end of input at numbers", "old\n", "office\n", "name: numbers: ", 1, "old\n"},
-        {"end of input, no file", nullptr, "office\n", "name: numbers: ", 1, nullptr},
-    };
-    check_contacts("contactsave", cases);
 }
 
 TEST(ContactFile, CannotBeWritten)
@@ -301,14 +225,6 @@ TEST(ContactFile, ClosedStandardDescriptors)
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(read_file(tmp / "contactlog.txt"), row.after);
     }
-}
-
-TEST(ContactFile, LogAfterSaveContinuesTheLine)
-{
-    TempDir tmp;
-    EXPECT_EQ(run_in(tmp, {"contactsave"}, "office\n123\n").status, 0);
-    EXPECT_EQ(run_in(tmp, {"contactlog"}, "shop\n456\n").status, 0);
-    EXPECT_EQ(read_file(tmp / "contactlog.txt"), "office\n123shop,456\n");
 }
 
 }  // namespace

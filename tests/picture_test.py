@@ -10,7 +10,7 @@ ones, and ./show as a command.
 
 Without gdb or valgrind, Tracing and Command print SKIPPED and exit 77. The
 recorded traces are traces of `./show PROGRAM` (fileclone's cut to its last
-four steps; memory_crash from learner/memory_crash.cpp). No test looks at an
+four steps; memory_crash from learner/crash/memory.cpp). No test looks at an
 absolute address, only at relations.
 """
 
@@ -31,7 +31,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(ROOT, "picture"))
+sys.path.insert(1, os.path.join(ROOT, "checker"))
 import draw  # noqa: E402
+import lessons  # noqa: E402
 import marks  # noqa: E402
 import show  # noqa: E402
 
@@ -236,27 +238,24 @@ class Drawing(unittest.TestCase):
                 self.assertIn(row, lines)
 
 
-# program, input: the lessons as the tour runs them
-PROGRAMS = sorted(show.PROGRAMS.items())
+# program, input: the runs ./show draws by default
+PROGRAMS = [(name, lessons.load(name)["show"].get("input", "")) for name in lessons.names()]
 
 
 def built(source, work):
-    binary = os.path.join(work, os.path.splitext(os.path.basename(source))[0])
+    folder = os.path.join(work, os.path.basename(os.path.dirname(source)))
+    os.mkdir(folder)
+    binary = os.path.join(folder, os.path.splitext(os.path.basename(source))[0])
     subprocess.run(["g++", "-ggdb3", "-O0", "-o", binary, source], check=True)
     return binary
 
 
 def lesson(name, text=None, **kw):
-    args, setup = [], None
-    if name == "fileclone":
-        args = ["picture.bin", "copy.bin"]
-
-        def setup(folder):
-            with open(os.path.join(folder, "picture.bin"), "wb") as f:
-                f.write(bytes(range(256)))
-    text = show.PROGRAMS[name] if text is None else text
-    result, said = show.trace(os.path.join(ROOT, "build", "bin", name), args,
-                              text.encode("latin-1"), None, setup=setup, **kw)
+    default = lessons.load(name)["show"]
+    text = default.get("input", "") if text is None else text
+    result, said = show.trace(os.path.join(ROOT, "build", "bin", name), default.get("args", []),
+                              text.encode("latin-1"), None,
+                              setup=lambda f: lessons.make_files(f, default.get("files")), **kw)
     assert result is not None and not result.get("error"), said
     return result
 
@@ -271,8 +270,10 @@ class Tracing(unittest.TestCase):
             cls.traces[name] = lesson(name)
             cls.seconds[name] = time.monotonic() - start
         cls.work = tempfile.mkdtemp()
-        for name in ("memory_165", "memory_crash", "addresses_forever"):
-            binary = built(os.path.join(HERE, "learner", name + ".cpp"), cls.work)
+        for name, source in (("memory_165", "value_165/memory.cpp"),
+                             ("memory_crash", "crash/memory.cpp"),
+                             ("addresses_forever", "forever/addresses.cpp")):
+            binary = built(os.path.join(HERE, "learner", source), cls.work)
             result, said = show.trace(binary, [], b"", None, seconds=3)
             assert result is not None, said
             cls.traces[name] = result
@@ -291,15 +292,13 @@ class Tracing(unittest.TestCase):
     def test_left_at_exit_is_valgrinds(self):
         for name, text in PROGRAMS:
             with self.subTest(program=name), tempfile.TemporaryDirectory() as work:
-                args = []
-                if name == "fileclone":
-                    with open(os.path.join(work, "picture.bin"), "wb") as f:
-                        f.write(bytes(range(256)))
-                    args = ["picture.bin", "copy.bin"]
+                default = lessons.load(name)["show"]
+                lessons.make_files(work, default.get("files"))
                 done = subprocess.run(["valgrind", "--leak-check=full", "--show-leak-kinds=all",
                                        "--vgdb=no", os.path.join(ROOT, "build", "bin", name)]
-                                      + args, input=text, capture_output=True, text=True,
-                                      cwd=work)
+                                      + default.get("args", []), input=text.encode("latin-1"),
+                                      capture_output=True, cwd=work)
+                done.stderr = done.stderr.decode()
                 want = {}
                 for kind in ("definitely lost", "still reachable"):
                     m = re.search(kind + r": ([\d,]+) bytes in ([\d,]+) blocks", done.stderr)

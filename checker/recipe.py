@@ -1,0 +1,59 @@
+"""Building a learner's file by the collection's own recipe (setup/recipe):
+C or C++ by its name's ending, full debug information, no optimisation,
+the warnings, and the prompt library, libm and libcrypt linked in. The
+program lands in a folder of its own, never in the project's build/."""
+
+import hashlib
+import os
+import subprocess
+
+HERE = os.path.dirname(os.path.realpath(__file__))
+ROOT = os.path.dirname(HERE)
+C = (".c",)
+CXX = (".cpp", ".cc", ".cxx", ".C")
+
+
+def recipe():
+    settings = {}
+    with open(os.path.join(ROOT, "setup", "recipe")) as f:
+        for row in f:
+            if row.strip() and not row.startswith("#"):
+                key, *words = row.split()
+                settings[key] = words
+    return settings
+
+
+def place(source):
+    """The folder a learner's file is built in: its own, kept between runs
+    so that the command a report gives can be run by hand."""
+    cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
+    path = os.path.realpath(source)
+    key = hashlib.sha1(path.encode("utf-8", "surrogateescape")).hexdigest()[:10]
+    name = os.path.splitext(os.path.basename(path))[0]
+    return os.path.join(cache, "lessons", "%s-%s" % (name, key))
+
+
+def command(source, binary, color=False):
+    r = recipe()
+    ext = os.path.splitext(source)[1]
+    compiler, lang = ("gcc", r["c"]) if ext in C else ("g++", r["c++"])
+    links = ["-laskline" if lib == "askline" else "-Wl,-l" + lib for lib in r["libraries"]]
+    library = os.path.join(ROOT, "build", "askline")
+    return ([compiler] + lang + r["options"] + ["-fmax-errors=10"]
+            + ["-fdiagnostics-color=" + ("always" if color else "never")]
+            + ["-I", os.path.join(ROOT, "askline"), source, "-o", binary,
+               "-L", library, "-Wl,-rpath," + library, "-Wl,--no-as-needed"] + links
+            + ["-Wl,--as-needed"])
+
+
+def build(source, name, color=False):
+    """(the program, or None, and what the compiler said)."""
+    ext = os.path.splitext(source)[1]
+    if ext not in C + CXX:
+        return None, "%s is neither C (.c) nor C++ (.cpp, .cc, .cxx)\n" % source
+    folder = place(source)
+    os.makedirs(folder, exist_ok=True)
+    binary = os.path.join(folder, name)
+    done = subprocess.run(command(source, binary, color), capture_output=True)
+    said = (done.stdout + done.stderr).decode("utf-8", "replace")
+    return (binary if done.returncode == 0 else None), said

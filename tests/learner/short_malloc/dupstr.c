@@ -1,0 +1,23 @@
+// dupstr with a block one byte short: the copy's closing zero lands outside.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "askline.h"
+
+char *a;
+char *b;
+
+int main(void)
+{
+    do {
+        a = get_string(NULL, "a: ");
+        if (a == NULL)
+            return 1;
+        b = malloc(strlen(a));
+    } while (strlen(a) == 0);
+    strcpy(b, a);
+    printf("%s\n", a);
+    printf("%s\n", b);
+    return 0;
+}
