@@ -388,8 +388,10 @@ class Tracer:
 
     # ----- the run ------------------------------------------------------------
     def run(self):
+        # breakpoints stay in while the program stops: gdb would otherwise take
+        # every one of them out and put it back at each stop, a packet each
         for cmd in ("set pagination off", "set confirm off", "set width 0",
-                    "set print pretty off"):
+                    "set print pretty off", "set breakpoint always-inserted on"):
             gdb.execute(cmd)
         gdb.execute("file %s" % gdb_quote(self.program), to_string=True)
         main = gdb.lookup_global_symbol("main")
@@ -407,6 +409,8 @@ class Tracer:
                     self.own_files.add(os.path.basename(sym.symtab.filename))
                     self.source(sym.symtab.fullname())
         self.entries = line_entries(functions)
+        self.calls_begun = set()  # frame bases of calls begun since they were last seen
+        self.starts = [Begins(self, "*%#x" % int(sym.value().address)) for sym in functions]
         self.line_stops = [gdb.Breakpoint("*%#x" % pc, internal=True)
                            for pc in sorted(side_by_side(set(self.entries)))]
         self.book = heap.Book(os.environ["PICTURE_XML"], self.own_files, self.program)
@@ -442,6 +446,11 @@ class Tracer:
                 continue
             line = self.entries[pc]
             base = self.base(frame)
+            if base in self.calls_begun:  # a new call, though its frame stands where one stood
+                self.calls_begun.discard(base)
+                self.at.pop(base, None)
+                self.lines[base] = []
+                self.visits = {k: v for k, v in self.visits.items() if k[0] != base}
             last = self.at.get(base)
             self.at[base] = (line, pc)
             if last is not None and last[0] == line and pc > last[1]:
@@ -578,6 +587,20 @@ def side_by_side(pcs):
 
 def gdb_quote(s):
     return re.sub(r"([\\\s'\"])", r"\\\1", s)
+
+
+class Begins(gdb.Breakpoint):
+    """The first instruction of a function of the program: a call begins,
+    and its frame pointer will be the stack pointer less the 8 bytes the
+    old one is pushed in. Notes it without stopping."""
+
+    def __init__(self, tracer, location):
+        super().__init__(location, internal=True)
+        self.tracer = tracer
+
+    def stop(self):
+        self.tracer.calls_begun.add(int(gdb.newest_frame().read_register("rsp")) - 8)
+        return False
 
 
 class Same(gdb.Breakpoint):

@@ -246,7 +246,8 @@ def built(source, work):
     folder = os.path.join(work, os.path.basename(os.path.dirname(source)))
     os.mkdir(folder)
     binary = os.path.join(folder, os.path.splitext(os.path.basename(source))[0])
-    subprocess.run(["g++", "-ggdb3", "-O0", "-o", binary, source], check=True)
+    compiler = "gcc" if source.endswith(".c") else "g++"
+    subprocess.run([compiler, "-ggdb3", "-O0", "-o", binary, source], check=True)
     return binary
 
 
@@ -272,7 +273,8 @@ class Tracing(unittest.TestCase):
         cls.work = tempfile.mkdtemp()
         for name, source in (("memory_165", "value_165/memory.cpp"),
                              ("memory_crash", "crash/memory.cpp"),
-                             ("addresses_forever", "forever/addresses.cpp")):
+                             ("addresses_forever", "forever/addresses.cpp"),
+                             ("six_calls", "six_calls/swap.c")):
             binary = built(os.path.join(HERE, "learner", source), cls.work)
             result, said = show.trace(binary, [], b"", None, seconds=3)
             assert result is not None, said
@@ -397,6 +399,14 @@ class Tracing(unittest.TestCase):
         self.assertEqual(t["limit"]["kind"], "time")
         self.assertIsNone(t["end"])
         self.assertEqual(t["skipped"][0]["line"], t["limit"]["line"])
+
+    def test_calls_in_a_row_are_no_loop(self):
+        # six calls of swap1, each frame where the one before stood: none is cut
+        t = self.traces["six_calls"]
+        self.assertEqual(t["skipped"], [])
+        firsts = [i for i, s in enumerate(t["steps"]) if s["text"].strip() == "int map = *y;"]
+        self.assertEqual(len(firsts), 6)
+        self.assertEqual(len({var(t["steps"][i], "x")["address"] for i in firsts}), 1)
 
     def test_ptrwalk_one_literal_for_every_expression(self):
         t = self.traces["ptrwalk"]
@@ -551,19 +561,21 @@ class Command(unittest.TestCase):
         return out.decode("utf-8", "replace").replace("\r\n", "\n")
 
     def test_a_stop_leaves_no_process_and_no_file(self):
-        before = set(os.listdir(tempfile.gettempdir()))
-        p = subprocess.Popen([os.path.join(ROOT, "show"), "dupstr", "--input", "\\n" * 4000],
-                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        time.sleep(4)
-        p.send_signal(signal.SIGTERM)
-        err = p.communicate(timeout=30)[1].decode()
-        self.assertEqual(p.returncode, 128 + signal.SIGTERM)
-        self.assertNotIn("Traceback", err)
-        time.sleep(1)
-        mine = subprocess.run(["ps", "-eo", "stat,args"], capture_output=True, text=True).stdout
-        alive = [row for row in mine.split("\n") if "dupstr" in row and not row.startswith("Z")]
-        self.assertEqual(alive, [])
-        self.assertEqual(set(os.listdir(tempfile.gettempdir())) - before, set())
+        with tempfile.TemporaryDirectory() as tmp:
+            p = subprocess.Popen([os.path.join(ROOT, "show"), "dupstr", "--input",
+                                  "\\n" * 30000], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=tmp))
+            time.sleep(4)
+            p.send_signal(signal.SIGTERM)
+            err = p.communicate(timeout=30)[1].decode()
+            self.assertEqual(p.returncode, 128 + signal.SIGTERM, err)
+            self.assertNotIn("Traceback", err)
+            time.sleep(1)
+            mine = subprocess.run(["ps", "-eo", "stat,args"], capture_output=True,
+                                  text=True).stdout
+            alive = [row for row in mine.split("\n") if tmp in row and not row.startswith("Z")]
+            self.assertEqual(alive, [])
+            self.assertEqual(os.listdir(tmp), [])
 
 
 if __name__ == "__main__":
