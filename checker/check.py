@@ -273,6 +273,10 @@ def details(report, got):
     for words in got["memory"]:
         rows.append("      memcheck: " + words)
     rows.append("      by hand:  " + reproduce(report, case))
+    show = "./show" if os.getcwd() == ROOT else shlex.quote(os.path.join(ROOT, "show"))
+    rows.append("      see it:   %s %s --case %s" % (show, shlex.quote(report["source"] or
+                                                                 report["program"]),
+                                                    shlex.quote(case["name"])))
     return rows
 
 

@@ -38,7 +38,7 @@ def bwrap():
     return _bwrap
 
 
-def sandbox_argv(folder, reads=(), writes=()):
+def sandbox_argv(folder, reads=(), writes=(), info=None):
     """bubblewrap's words for a sandbox that may write only folder and
     writes, and read the system and reads (the pids stay the host's, so
     that gdb can find a program traced inside)."""
@@ -50,8 +50,8 @@ def sandbox_argv(folder, reads=(), writes=()):
     return (["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
              "--tmpfs", "/tmp"] + binds +
             ["--chdir", folder, "--unshare-user-try", "--unshare-ipc", "--unshare-net",
-             "--unshare-uts", "--unshare-cgroup-try", "--die-with-parent", "--new-session",
-             "--"])
+             "--unshare-uts", "--unshare-cgroup-try", "--die-with-parent", "--new-session"] +
+            (["--info-fd", str(info)] if info is not None else []) + ["--"])
 
 
 def nobody():
@@ -80,8 +80,8 @@ def processes_of(uid):
     return n
 
 
-def limiter(seconds, memory, files):
-    """What the child does before it becomes the program."""
+def limiter(seconds, memory=MEMORY, files=FILE):
+    """What the child does before it becomes the program: seconds of CPU."""
     uid = nobody().pw_uid if os.geteuid() == 0 and nobody() else os.getuid()
     procs = processes_of(uid) + PROCESSES
 

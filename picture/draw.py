@@ -56,7 +56,8 @@ def block_rows(trace, step, block, pointers, g, width):
     names = marks.letters(trace)
     reached = block.get("reached", True)
     t = marks.type_of(trace, block["type"])
-    head = "%s %s, %s" % (names[block["address"]], block["kind"], plural(block["size"], "byte"))
+    head = "%s %s, %s" % (marks.label(step, names, block), block["kind"],
+                          plural(block["size"], "byte"))
     if block.get("allocated_by"):
         head += ", by " + block["allocated_by"]
     rows = [fit(head, width - 6, g["more"]).ljust(width - 5) + tail(block["address"])]
@@ -76,17 +77,29 @@ def block_rows(trace, step, block, pointers, g, width):
                 "  " + v + " " + inner + " " + v,
                 "  " + g["bl"] + line(len(inner) + 2) + g["br"]]
 
+    wrong = [e for e in step.get("errors", []) if e.get("block") == block["address"]
+             and e["kind"] in ("InvalidRead", "InvalidWrite")]
+    size = max(t["size"], 1)
     if block["freed"]:
         rows += box("freed: not the program's now")
-        return rows + marker_rows([(3, ", ".join(pointers.get(0, [])))], g, width) \
-            if pointers else rows
+        every = sorted({n for names_ in pointers.values() for n in names_})
+        rows += marker_rows([(3, ", ".join(every))], g, width) if every else []
+        for e in wrong:
+            rows.append(fit("  %s line %s %s %s[%d] after the free" % (
+                g["x"], e["line"], "wrote" if e["kind"] == "InvalidWrite" else "read",
+                names[block["address"]], e["offset"] // size), width, g["more"]))
+        return rows
     if block["bytes"] is None:  # a FILE
         rows += box("a FILE: the C library's own")
         every = sorted({n for names_ in pointers.values() for n in names_})
         return rows + (marker_rows([(3, ", ".join(every))], g, width) if every else [])
     items, rest, omitted = cells(trace, step, block)
     if t["kind"] in ("struct", "union"):
-        return rows + struct_rows(trace, step, block, g, width)
+        return rows + struct_rows(trace, step, block, pointers, g, width)
+    # an access past the end, which memcheck caught: its cells, crossed out
+    past = [e for e in wrong if e["offset"] >= block["size"] and not omitted]
+    beyond = max([e["offset"] // size for e in past], default=len(items) - 1) - len(items) + 1
+    items += [g["x"]] * max(beyond, 0)
     widest = max((len(x) for x in items + rest), default=1)
     cell = max(3, widest + (1 if widest <= 2 else 2))
     per_row = max(1, min(16, (width - 3) // (cell + 1)))
@@ -103,6 +116,10 @@ def block_rows(trace, step, block, pointers, g, width):
         at = [(3 + (k - start) * (cell + 1) + cell // 2, ", ".join(pointers[k]))
               for k in range(start, start + n) if k in pointers]
         rows += marker_rows(at, g, width)
+    for e in past:
+        rows.append(fit("  %s line %s %s past the end, at [%d]" % (
+            g["x"], e["line"], "wrote" if e["kind"] == "InvalidWrite" else "read",
+            e["offset"] // size), width, g["more"]))
     left = len(items) - len(shown)
     if left or omitted:
         rows.append(fit("  %s %s more%s" % (
@@ -143,21 +160,37 @@ def strip_rows(items, rest, omitted, pointers, v, g, width):
     return out
 
 
-def struct_rows(trace, step, block, g, width):
-    """A block of structs: each member by name, one a row."""
+def struct_rows(trace, step, block, pointers, g, width):
+    """A block of structs: each member by name, one a row; a pointer member
+    by where it points."""
     t = marks.type_of(trace, block["type"])
     size = max(t["size"], 1)
     raw = block["bytes"]
     count = len(raw) // size
     rows = ["  " + ("a " if count == 1 else "%d of " % count) + block["type"]]
     for k in range(min(count, CELL_ROWS * 4)):
+        if k in pointers:
+            rows.append(fit("  %s %s%s" % (g["back"], "[%d]: " % k if count > 1 else "",
+                                          ", ".join(pointers[k])), width, g["more"]))
         part = raw[k * size:(k + 1) * size]
-        for f in t["fields"]:
-            fsize = marks.type_of(trace, f["type"])["size"]
-            text = marks.value(trace, step, f["type"], part[f["offset"]:f["offset"] + fsize])
-            label = ("[%d]." % k if count > 1 else "  ") + f["name"]
+        for name, ftype, off in members(trace, block["type"]):
+            text = marks.value(trace, step, ftype, part[off:off + marks.type_of(trace, ftype)["size"]])
+            if marks.type_of(trace, ftype)["kind"] == "pointer" and text not in ("NULL", "?"):
+                text = g["arrow"] + " " + text
+            label = ("[%d]." % k if count > 1 else "  ") + name
             rows.append(fit("  %-10s %s" % (label, text), width, g["more"]))
     return rows
+
+
+def members(trace, tname, prefix="", offset=0, depth=0):
+    """(name, type, offset) of each member of a struct or union, a nested
+    one's members as corner.x (a union's all at the offset they share)."""
+    for f in marks.type_of(trace, tname)["fields"]:
+        name, off = prefix + f["name"], offset + f["offset"]
+        if marks.type_of(trace, f["type"])["kind"] in ("struct", "union") and depth < 4:
+            yield from members(trace, f["type"], name + ".", off, depth + 1)
+        else:
+            yield name, f["type"], off
 
 
 def marker_rows(at, g, width):
@@ -272,7 +305,7 @@ def draw(trace, i, utf8=True, width=WIDTH):
         block, offset = marks.block_of(step["blocks"], var["points_to"])
         if block is None:
             continue
-        if block.get("name"):
+        if block.get("name") and block["size"] <= marks.elem_size(trace, block):
             backrefs.setdefault(block["address"], []).append(shown_name)
         else:
             k = offset // marks.elem_size(trace, block)
@@ -303,8 +336,9 @@ def draw(trace, i, utf8=True, width=WIDTH):
     order = sorted(step["blocks"], key=lambda b: (not b.get("reached", True) or b["freed"],
                                                    b["kind"] != "heap"))
     for block in order:
-        if block.get("name"):
-            continue  # a variable of a frame or a global: drawn on the left
+        if block.get("name") and block["size"] <= marks.elem_size(trace, block) and \
+                marks.type_of(trace, block["type"])["kind"] not in ("struct", "union"):
+            continue  # a single variable: drawn on the left; a struct also member by member
         if right:
             right.append("")
         right += block_rows(trace, step, block, pointers.get(block["address"], {}), g, right_w)

@@ -316,6 +316,9 @@ class Book:
             return {"address": start, "size": size, "kind": "heap", "freed": freed}
         for start, size, name, frame, t in named:
             if start <= p < start + max(size, 1):
+                # an array is drawn as its elements; any other variable as itself
+                if types.table[t]["kind"] == "array":
+                    t = types.table[t]["target"]
                 return {"address": start, "size": size, "kind": "global" if frame is None
                         else "stack", "name": name, "frame": frame, "type": t}
         lo, hi, kind = region

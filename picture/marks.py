@@ -67,26 +67,35 @@ def target(step, trace, var):
     block, offset = block_of(step["blocks"], var["points_to"])
     if block is None:
         for b in step["blocks"]:
-            if int(b["address"], 16) + b["size"] == p and not b.get("name"):
-                return "past the end of %s" % names[b["address"]]
+            if int(b["address"], 16) + b["size"] == p:
+                return "past the end of %s" % label(step, names, b)
         return "into no block (%s)" % var["points_to"]
+    index = offset // elem_size(trace, block)
+    one = block["size"] <= elem_size(trace, block)
     if block.get("name"):
-        where = "" if block["frame"] is None else step["frames"][block["frame"]]["function"] + " "
-        return where + block["name"] + ("[%d]" % (offset // elem_size(trace, block)) if
-                                        type_of(trace, block["type"])["kind"] == "array" else "")
-    size = elem_size(trace, block)
+        return label(step, names, block) + ("" if one else "[%d]" % index)
+    name = names[block["address"]]
     if block["bytes"] is None and not block["freed"] or block["stream"]:
-        return names[block["address"]] + (", freed" if block["freed"] else "")
-    if block["freed"]:
-        return "%s[%d], freed" % (names[block["address"]], offset // size)
-    return "%s[%d]" % (names[block["address"]], offset // size)
+        return name + (", freed" if block["freed"] else "")
+    if one and type_of(trace, block["type"])["kind"] in ("struct", "union"):
+        return name + (", freed" if block["freed"] else "")  # a block of one struct
+    return "%s[%d]%s" % (name, index, ", freed" if block["freed"] else "")
+
+
+def label(step, names, block):
+    """A block's name: its letter, or for a variable's block the variable,
+    with its function: 'A', 'main name', 'total'."""
+    if not block.get("name"):
+        return names[block["address"]]
+    if block["frame"] is None:
+        return block["name"]
+    return step["frames"][block["frame"]]["function"] + " " + block["name"]
 
 
 def elem_size(trace, block):
-    t = type_of(trace, block["type"])
-    if block.get("name") and t["kind"] == "array":
-        return max(type_of(trace, t["target"])["size"], 1)
-    return max(t["size"], 1) if not block.get("name") else max(block["size"], 1)
+    """The size of one element of a block (an array variable's block holds
+    its elements' type)."""
+    return max(type_of(trace, block["type"])["size"], 1)
 
 
 def byte(b):

@@ -1,12 +1,17 @@
 """Show a program's memory step by step, as memcheck and the debugger see it.
 
-usage: ./show PROGRAM [--input TEXT] [--at TEXT]... [--after TEXT]... [--json]
-              [--steps N] [--seconds N] [ARGS...]
+usage: ./show PROGRAM|FILE [--input TEXT] [--case NAME] [--at TEXT]...
+              [--after TEXT]... [--json] [--steps N] [--seconds N] [ARGS...]
 
   PROGRAM        one of the programs (dupstr, copy, swap, ...)
+  FILE           a C (.c) or C++ (.cpp, .cc, .cxx) file of yours, built as
+                 ./check builds it; named after a program (mine/dupstr.c),
+                 it gets that program's input
   --input TEXT   the typed input, with C escapes: \\n for Enter, \\t, \\\\, \\0
                  and \\xHH for the one byte HH (default: the lesson's, as the
                  tour types it; lessons/PROGRAM.json holds it)
+  --case NAME    the input, arguments and files of the lesson's case NAME
+                 (as ./check names it)
   --at TEXT      only the pictures whose line about to run contains TEXT
   --after TEXT   only the pictures whose line just run contains TEXT
                  (--at and --after can be repeated; a picture shows when
@@ -20,7 +25,9 @@ Without ARGS the program runs in a temporary folder of its own, so no file
 of yours is touched (fileclone then copies a 256-byte picture.bin it makes
 there). With ARGS it runs where you are, as when you run it by hand: the
 paths are yours, and a destination you name is really written (only in
-part when a limit stops the program).
+part when a limit stops the program). A FILE of yours always runs in a
+fresh folder, inside the sandbox and limits of ./check, and the files its
+ARGS name are copied in first: it never writes a file of yours.
 
 On a terminal: Enter, space or the right arrow goes forward, b or the left
 arrow back, the up and down arrows (or k and j) scroll a picture taller
@@ -44,6 +51,8 @@ sys.path.insert(1, os.path.join(ROOT, "checker"))
 
 import draw  # noqa: E402
 import lessons  # noqa: E402
+import recipe  # noqa: E402
+import sandbox  # noqa: E402
 
 NO_TRACE = 3
 WRITE_LIMIT = 8 << 20  # bytes a traced program may write to any one file
@@ -82,8 +91,8 @@ def unescape(text):
 
 
 def parse(argv):
-    opts = {"program": None, "input": None, "at": [], "after": [], "json": False, "args": [],
-            "steps": 2000, "seconds": 20.0}
+    opts = {"program": None, "input": None, "case": None, "at": [], "after": [],
+            "json": False, "args": [], "steps": 2000, "seconds": 20.0}
     k = 0
     while k < len(argv):
         a = argv[k]
@@ -93,12 +102,14 @@ def parse(argv):
         if a == "--":
             opts["args"] += argv[k + 1:]
             break
-        if a in ("--input", "--at", "--after", "--steps", "--seconds"):
+        if a in ("--input", "--case", "--at", "--after", "--steps", "--seconds"):
             if k + 1 >= len(argv):
                 fail("%s needs a value after it" % a, 2)
             value = argv[k + 1]
             if a == "--input":
                 opts["input"] = unescape(value)
+            elif a == "--case":
+                opts["case"] = value
             elif a in ("--steps", "--seconds"):
                 try:
                     opts[a[2:]] = int(value) if a == "--steps" else float(value)
@@ -148,36 +159,66 @@ def limits(seconds):
     return apply
 
 
-def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None):
+def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=False):
     """The trace of binary run with args on the bytes text as its standard
     input, in cwd (None: a new folder of its own, which setup(folder) may
-    fill first); None when gdb wrote none, with what gdb said."""
+    fill first); None when gdb wrote none, with what gdb said. Boxed, the
+    program runs as ./check runs a learner's: a copy of it, in the sandbox,
+    as nobody when show is root."""
     binary = os.path.abspath(binary)
     work = tempfile.mkdtemp(prefix="show-")
-    procs = []
+    procs, folders, pid = [], [work], None
     try:
         if cwd is None:
-            cwd = os.path.join(work, "run")
-            os.mkdir(cwd)
+            cwd = sandbox.folder("show-run-") if box else os.path.join(work, "run")
+            folders.append(cwd)
+            os.makedirs(cwd, exist_ok=True)
             if setup:
                 setup(cwd)
-        files = {k: os.path.join(work, k) for k in ("input", "output", "errors", "vg.xml",
-                                                    "vg.log", "trace.json")}
+            if box:
+                sandbox.hand_over(cwd)
+        # valgrind's own files (its errors, its log, the pipes gdb reaches it by)
+        vg = sandbox.folder("show-valgrind-") if box else work
+        folders.append(vg)
+        files = {k: os.path.join(work, k) for k in ("input", "output", "errors", "trace.json")}
+        files.update({k: os.path.join(vg, k) for k in ("vg.xml", "vg.log")})
         with open(files["input"], "wb") as f:
             f.write(text)
-        prefix = os.path.join(work, "vgdb")
+        prefix = os.path.join(vg, "vgdb")
+        argv = ["valgrind", "--tool=memcheck", "--vgdb=yes", "--vgdb-error=1000000000",
+                "--vgdb-stop-at=startup,exit", "--vgdb-prefix=" + prefix, "--xml=yes",
+                "--xml-file=" + files["vg.xml"], "--log-file=" + files["vg.log"],
+                "--leak-check=no"]
+        env, fds, info = None, (), None
+        if box:
+            programs = sandbox.folder("show-program-")
+            folders.append(programs)
+            binary = copy_program(binary, programs)
+            # the same LOGNAME and HOST as vgdb's, which name the pipes
+            env = dict(os.environ, LD_LIBRARY_PATH=programs, HOME=cwd)
+            if sandbox.bwrap()[0]:
+                info, fds = os.pipe()
+                argv = sandbox.sandbox_argv(cwd, reads=[programs], writes=[vg], info=fds) + argv
+                fds = (fds,)
+            preexec = sandbox.limiter(seconds * 2 + 60, 4 << 30, WRITE_LIMIT)
+        else:
+            preexec = limits(seconds)
         with open(files["input"], "rb") as stdin, open(files["output"], "wb") as stdout, \
                 open(files["errors"], "wb") as stderr:
-            vg = subprocess.Popen(
-                ["valgrind", "--tool=memcheck", "--vgdb=yes", "--vgdb-error=1000000000",
-                 "--vgdb-stop-at=startup,exit", "--vgdb-prefix=" + prefix,
-                 "--xml=yes", "--xml-file=" + files["vg.xml"], "--log-file=" + files["vg.log"],
-                 "--leak-check=no", binary] + args,
-                stdin=stdin, stdout=stdout, stderr=stderr, cwd=cwd, start_new_session=True,
-                preexec_fn=limits(seconds))
-        procs.append(vg)
-        env = dict(os.environ, PICTURE_PROGRAM=binary, PICTURE_PID=str(vg.pid),
-                   PICTURE_VGDB="vgdb --wait=20 --pid=%d --vgdb-prefix=%s" % (vg.pid, prefix),
+            p = subprocess.Popen(argv + [binary] + args, stdin=stdin, stdout=stdout,
+                                 stderr=stderr, cwd=cwd, env=env, pass_fds=fds,
+                                 start_new_session=True, preexec_fn=preexec)
+        procs.append(p)
+        pid = p.pid
+        if info is not None:
+            os.close(fds[0])
+            pid = child_pid(info) or pid
+        vgdb = "vgdb --wait=20 --pid=%d --vgdb-prefix=%s" % (pid, prefix)
+        who = sandbox.nobody() if box and os.geteuid() == 0 else None
+        if who is not None:  # valgrind answers a vgdb of its own user only
+            vgdb = "setpriv --reuid=%d --regid=%d --clear-groups %s" % (
+                who.pw_uid, who.pw_gid, vgdb)
+        env = dict(os.environ, PICTURE_PROGRAM=binary, PICTURE_PID=str(pid), PICTURE_VGDB=vgdb,
                    PICTURE_OUTPUT=files["output"], PICTURE_INPUT=files["input"],
                    PICTURE_XML=files["vg.xml"], PICTURE_OUT=files["trace.json"],
                    PICTURE_ARGS=json.dumps(args), PICTURE_STEPS=str(steps),
@@ -193,40 +234,121 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None):
             said = gdb.communicate(timeout=seconds + 30)[0].decode("utf-8", "replace")
         except subprocess.TimeoutExpired:
             return None, "it did not finish within %d s of its time limit" % 30
-        with open(files["vg.log"], errors="replace") as f:
-            # valgrind's own words when it could not start the program
-            said += "".join(row for row in f if row.startswith("valgrind:"))
+        try:
+            with open(files["vg.log"], errors="replace") as f:
+                # valgrind's own words when it could not start the program
+                said += "".join(row for row in f if row.startswith("valgrind:"))
+        except OSError:
+            pass
         if not os.path.exists(files["trace.json"]):
             return None, said
         with open(files["trace.json"], encoding="utf-8") as f:
             return json.load(f), said
     finally:
+        if pid is not None and procs and pid != procs[0].pid:
+            try:  # valgrind inside the sandbox, in a session of its own
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
         for p in procs:
             end(p)
-        shutil.rmtree(work, ignore_errors=True)
+        for f in folders:
+            shutil.rmtree(f, ignore_errors=True)
 
 
-def lesson(opts):
-    """The trace of one of the collection's programs, as the options ask."""
+def copy_program(binary, folder):
+    """A copy of a learner's program, with the prompt library beside it,
+    where nobody may read them."""
+    shutil.copy2(binary, folder)
+    library = os.path.join(ROOT, "build", "askline")
+    for f in os.listdir(library):
+        if f.startswith("libaskline.so"):
+            shutil.copy2(os.path.join(library, f), folder)
+    sandbox.hand_over(folder)
+    return os.path.join(folder, os.path.basename(binary))
+
+
+def child_pid(fd):
+    """The program's process id, from what bubblewrap tells on its info pipe."""
+    import select
+
+    data = b""
+    with os.fdopen(fd, "rb", buffering=0) as f:
+        while select.select([f], [], [], 10)[0]:
+            chunk = f.read(4096)
+            if not chunk:
+                break
+            data += chunk
+            try:
+                return int(json.loads(data)["child-pid"])
+            except ValueError:
+                continue
+    return None
+
+
+def wanted(opts):
+    """What the program is, and the run the options ask for: (name, binary,
+    args, input, cwd, setup, boxed)."""
     name = opts["program"]
-    if name not in lessons.names():
-        fail("no program named '%s'; the programs are: %s" % (name, " ".join(lessons.names())),
-             2)
+    own = name not in lessons.names()
+    if own:
+        if os.path.splitext(name)[1] not in recipe.C + recipe.CXX:
+            fail("no program named '%s', and it is not a C or C++ file; the programs are: %s"
+                 % (name, " ".join(lessons.names())), 2)
+        if not os.path.isfile(name):
+            fail("no file %s" % name, 2)
+        name = os.path.splitext(os.path.basename(name))[0]
     for tool in ("gdb", "valgrind", "vgdb"):
         if shutil.which(tool) is None:
             fail("%s is not installed, and the pictures are drawn with it: run ./tour "
                  "first, which installs it." % tool, NO_TRACE)
     build()
-    default = lessons.load(name)["show"]
-    text = lessons.bytes_of(default.get("input", "")) if opts["input"] is None else opts["input"]
-    args, cwd, setup = opts["args"], os.getcwd(), None
-    if not args:  # in a folder of its own, with the files the lesson's run starts with
-        args, cwd = default.get("args", []), None
+    binary = os.path.join(ROOT, "build", "bin", name)
+    if own:
+        binary, said = recipe.build(os.path.abspath(opts["program"]), name)
+        sys.stderr.write(said)
+        if binary is None:
+            fail("%s does not compile (the compiler's words are above)" % opts["program"], 1)
+    run = lessons.load(name)["show"] if name in lessons.names() else {}
+    if opts["case"] is not None:
+        cases = lessons.load(name)["cases"] if name in lessons.names() else []
+        run = next((c for c in cases if c["name"] == opts["case"]), None)
+        if run is None:
+            fail("%s has no case '%s'; ./check %s names them" % (name, opts["case"], name), 2)
+    text = lessons.bytes_of(run.get("input", "")) if opts["input"] is None else opts["input"]
+    args, cwd, files = opts["args"], os.getcwd(), None
+    if not args or opts["case"] is not None:  # in a folder of its own
+        args, cwd, files = run.get("args", []), None, run.get("files")
+    elif own:  # never where the learner is: what the arguments name is copied in
+        args, cwd, files = copied(args)
 
-        def setup(folder):
-            lessons.make_files(folder, default.get("files"))
-    result, said = trace(os.path.join(ROOT, "build", "bin", name), args, text, cwd,
-                         opts["steps"], opts["seconds"], setup)
+    def setup(folder):
+        for path, content in (files or {}).items():
+            if isinstance(content, str):
+                lessons.make_files(folder, {path: content})
+            else:
+                shutil.copy2(content[0], os.path.join(folder, path))
+    return name, binary, args, text, cwd, setup, own
+
+
+def copied(args):
+    """The arguments of a learner's program run in a fresh folder: each
+    that names one of the learner's files becomes a copy of it there."""
+    out, files = [], {}
+    for a in args:
+        if os.path.isfile(a):
+            copy = os.path.basename(a)
+            files[copy] = (a,)
+            out.append(copy)
+        else:
+            out.append(a)
+    return out, None, files
+
+
+def lesson(opts):
+    """The trace of a program, as the options ask."""
+    name, binary, args, text, cwd, setup, own = wanted(opts)
+    result, said = trace(binary, args, text, cwd, opts["steps"], opts["seconds"], setup, own)
     if result is None or result.get("error"):
         lines = [row for row in said.strip().split("\n") if row.strip()]
         reason = lines[-1] if lines else (result or {}).get("error") or "it said nothing"
@@ -353,7 +475,9 @@ def main():
     utf8 = speaks_utf8()
     indices = chosen(result, opts)
     if not indices:
-        fail("no step matches --at/--after; the lines are in src/%s.cpp" % opts["program"], 1)
+        where = opts["program"] if opts["program"] not in lessons.names() else \
+            "src/%s.cpp" % opts["program"]
+        fail("no step matches --at/--after; the lines are in %s" % where, 1)
     if sys.stdout.isatty() and sys.stdin.isatty():
         page(result, indices, utf8)
     else:

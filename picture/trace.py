@@ -33,8 +33,9 @@ one per byte; addresses are hex strings.
             | "enum" | "pointer" | "array" | "struct" | "union" | "func" |
             "other", target (pointer, array: the type pointed to or held),
             count (array), fields (struct, union: [{name, offset, type,
-            bits: [first bit, bit count] for a bit-field}]), values (enum:
-            {value: name})}
+            bits: [first bit, bit count] for a bit-field}]), file (struct,
+            union: the base name of the source that declares it, or null),
+            values (enum: {value: name})}
   steps     one per line of the program's own code reached, in order:
     file, line, text   the line ABOUT TO RUN and its source text
     function  the running function
@@ -46,7 +47,9 @@ one per byte; addresses are hex strings.
               like vars with address null and frame: the index of the frame
               whose line wrote them
     blocks    [block]: every block a var, global or expr reaches, directly
-              or through pointers inside reached blocks; the program's heap
+              or through pointers inside reached blocks, every array
+              variable, and every variable of a struct or union type the
+              program declares; the program's heap
               blocks no name reaches (at most 8); blocks freed by the line
               just run; freed blocks a name still points into
     hidden    {blocks, bytes}: more of the program's heap blocks that no
@@ -93,7 +96,9 @@ one per byte; addresses are hex strings.
          bytes (arrays, structs, unions: as in a block), omitted}
   block {address, size, kind: "heap" | "read-only" | "stack" | "global",
          name, frame (stack and global blocks of a variable: its name, and
-         for the stack the index of its frame), allocated_by (heap: the
+         for the stack the index of its frame; an array variable is always
+         such a block, of its elements' type, and a struct or union
+         variable one of its own type), allocated_by (heap: the
          program's function that called malloc itself, or the library
          function it called, "get_string", "fopen"), library (a line of the
          prompt library), stream (a FILE), freed (heap: freed; no bytes),
@@ -227,6 +232,9 @@ class Tracer:
         sp = int(gdb.newest_frame().read_register("rsp"))
         regions = heap.regions(self.pid, sp)
         frames, named, roots = [], [], []
+        # globals first: a block two pointers reach is drawn as the type of
+        # the one declared first
+        globals_ = self.globals(frame, roots, named)
         for index, f in enumerate(stack):
             pairs = values.frame_symbols(f)
             known = frame_vbits(pairs)
@@ -237,7 +245,6 @@ class Tracer:
                 vars_.append(var)
                 self.root(var, roots, named, index)
             frames.append({"function": f.name(), "line": f.find_sal().line, "vars": vars_})
-        globals_ = self.globals(frame, roots, named)
         exprs = self.exprs(stack, roots)
         prev = self.steps[-1] if self.steps else None
         made = self.last_calls or signal_info is not None or prev is None \
@@ -259,9 +266,16 @@ class Tracer:
         """A variable as a place pointers may point into, and the pointers it holds."""
         if var["address"] is not None:
             named.append((int(var["address"], 16), var["size"], var["name"], frame, var["type"]))
+        kind = self.types.table[var["type"]]["kind"]
         if "points_to" in var:
             roots.append((int(var["points_to"], 16), self.types.table[var["type"]]["target"]))
-        elif var.get("bytes") is not None:
+        elif kind == "array" and var["address"] is not None:  # drawn cell by cell
+            roots.append((int(var["address"], 16), self.types.table[var["type"]]["target"]))
+        elif kind in ("struct", "union") and var["address"] is not None and \
+                self.types.table[var["type"]]["file"] in self.own_files:
+            # the program's own structs member by member; a library's (struct stat) stays a value
+            roots.append((int(var["address"], 16), var["type"]))
+        if var.get("bytes") is not None:
             for off, target in self.types.pointers(var["type"]):
                 raw = var["bytes"][off:off + 8]
                 if len(raw) == 8 and None not in raw:

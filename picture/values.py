@@ -50,6 +50,7 @@ class Types:
             entry["count"] = max(hi - lo + 1, 0)
         elif code in (gdb.TYPE_CODE_STRUCT, gdb.TYPE_CODE_UNION):
             entry["kind"] = "struct" if code == gdb.TYPE_CODE_STRUCT else "union"
+            entry["file"] = declared_in(t)
             entry["fields"] = []
             for f in s.fields():
                 if f.artificial or not hasattr(f, "bitpos"):
@@ -97,6 +98,22 @@ class Types:
             return [p for f in entry["fields"]
                     for p in self.pointers(f["type"], base + f["offset"], depth + 1)]
         return []
+
+
+def declared_in(t):
+    """The base name of the source file that declares a struct or union
+    type (by its tag, or by the typedef that names it), or None."""
+    for name, domain in ((t.strip_typedefs().tag, gdb.SYMBOL_STRUCT_DOMAIN),
+                         (t.name, gdb.SYMBOL_VAR_DOMAIN)):
+        if not name:
+            continue
+        try:
+            sym = gdb.lookup_symbol(name, domain=domain)[0]
+        except (gdb.error, RuntimeError):
+            sym = None
+        if sym is not None and sym.symtab is not None:
+            return sym.symtab.filename.rsplit("/", 1)[-1]
+    return None
 
 
 def aggregate(types, name):

@@ -8,6 +8,7 @@ skips, saying why, where bubblewrap cannot make one.
 """
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -71,6 +72,8 @@ class Versions(unittest.TestCase):
                 for w in words:
                     self.assertIn(w, failure.text)
                 self.assertIn("by hand:  printf ", failure.text)
+                self.assertRegex(failure.text, r"see it:   \S*show \S*/%s --case '%s'\n?$" % (
+                    re.escape(version), re.escape(name)))
                 if output_matched is not None:
                     self.assertEqual("expected  " not in failure.text, output_matched)
                 self.assertRegex(done.stdout, r"/%s: \d+ of \d+ cases pass(; \d+ advice)?\n$" % version.replace(

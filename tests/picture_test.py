@@ -5,6 +5,8 @@ ones, and ./show as a command.
     python3 picture_test.py Tracing   traces the built programs, and the
                                       changed ones in learner/, under
                                       valgrind and gdb
+    python3 picture_test.py Learner   ./show FILE on the learner's files in
+                                      learner/, by relations
     python3 picture_test.py Command   ./show: its input, choices, pager,
                                       statuses and clean-up
 
@@ -450,6 +452,109 @@ class Tracing(unittest.TestCase):
                 self.assertEqual(heads + left_out, empty + 1)  # each get_string call once
 
 
+def learner(source, *args, env=None):
+    """The trace ./show draws of a learner's file in learner/."""
+    done = subprocess.run([os.path.join(ROOT, "show"), os.path.join(HERE, "learner", source),
+                           "--json"] + list(args), capture_output=True, env=env)
+    assert done.returncode in (0, 1), done.stderr.decode()
+    return json.loads(done.stdout)
+
+
+def errors(trace):
+    """(kind, line just run, line valgrind names, block, offset) of each error, by step."""
+    steps = trace["steps"]
+    return [(e["kind"], steps[i - 1]["line"], e["line"], e["block"], e["offset"])
+            for i, step in enumerate(steps) for e in step["errors"]]
+
+
+def line_of(trace, text):
+    return next(s["line"] for s in trace["steps"] if text in s["text"])
+
+
+class Learner(unittest.TestCase):
+    """./show FILE: a learner's own file, built, sandboxed and traced."""
+
+    def test_errors_on_the_line_that_made_them(self):
+        rows = [  # file, ./show's arguments, [(kind, line text, byte offset into the block)]
+            ("use_after_free/memory.c", [], [("InvalidRead", "int y = x[1]", 4),
+                                             ("InvalidWrite", "x[2] = 3", 8)]),
+            ("short_malloc/dupstr.c", ["--case", "hello gives hello twice"],
+             [("InvalidWrite", "strcpy(b, a)", 5), ("InvalidRead", 'printf("%s\\n", b)', 5)]),
+            ("one_short/dupchars.c", ["--input", "hi\\n"],
+             [("UninitCondition", 'printf("%s\\n", b)', None)]),
+            ("realloc/grow.c", [], [("InvalidFree", "again", 0)]),
+        ]
+        for source, args, want in rows:
+            with self.subTest(source=source):
+                t = learner(source, *args)
+                got = [(kind, just, offset) for kind, just, line, _, offset in errors(t)]
+                self.assertEqual(got, [(k, line_of(t, text), off) for k, text, off in want])
+                self.assertTrue(all(just == line for _, just, line, _, _ in errors(t)))
+                self.assertEqual(t["end"]["status"], 0)
+
+    def test_a_freed_block_and_its_dangling_pointers(self):
+        t = learner("use_after_free/memory.c")
+        i = after(t, "free(x)")
+        step = t["steps"][i]
+        x = var(step, "x")
+        self.assertTrue(block_at(step, x["points_to"])["freed"])
+        self.assertEqual(marks.target(step, t, x)[-7:], ", freed")
+        self.assertEqual({e[3] for e in errors(t)}, {x["points_to"]})
+        self.assertIn("x (dangling)", "\n".join(draw.draw(t, i + 1, True)))
+
+    def test_realloc_that_moves_a_union_and_pointers_into_nothing(self):
+        t = learner("realloc/grow.c")
+        step = t["steps"][after(t, "int *far")]
+        a, old, far = (var(step, n) for n in ("a", "old", "far"))
+        self.assertNotEqual(a["points_to"], old["points_to"])
+        self.assertTrue(block_at(step, old["points_to"])["freed"])
+        self.assertEqual(block_at(step, a["points_to"])["size"], 4000)
+        self.assertEqual(ints(block_at(step, a["points_to"]))[:2], [7, None])
+        self.assertIn("into no block", marks.target(step, t, far))
+        s = next(b for b in step["blocks"] if b.get("name") == "s")
+        self.assertEqual((s["kind"], s["type"]), ("stack", "struct shape"))
+        rows = draw.struct_rows(t, step, s, {}, draw.UTF8, 60)
+        self.assertEqual([r.split() for r in rows[1:]],
+                         [["corner.x", "1"], ["corner.y", "2"], ["tag.number", "97"],
+                          ["tag.bytes", '"a\\0\\0\\0"']])
+
+    def test_a_list_is_reached_node_by_node(self):
+        t = learner("list/list.c")
+        step = t["steps"][after(t, "head = n") + 10]
+        self.assertEqual(t["end"]["status"], 0)
+        seen, p = [], var(step, "head")["points_to"]
+        while p is not None:
+            node = block_at(step, p)
+            self.assertEqual((node["type"], node["freed"]), ("struct node", False))
+            seen.append(ints(node)[0])
+            raw = node["bytes"][8:16]
+            p = None if raw == [0] * 8 else "0x%x" % int.from_bytes(bytes(raw), "little")
+        self.assertEqual(seen, [1, 2, 3])
+
+    def test_a_stack_array_has_its_unset_bytes_unset(self):
+        t = learner("stack_array/name.c")
+        step = t["steps"][after(t, "char *p")]
+        name = next(b for b in step["blocks"] if b.get("name") == "name")
+        self.assertEqual((name["kind"], name["type"], name["size"]), ("stack", "char", 8))
+        self.assertEqual(name["bytes"], [ord("b"), ord("o"), ord("b"), 0, None, None, None, None])
+        self.assertEqual(int(var(step, "p")["points_to"], 16) - int(name["address"], 16), 3)
+
+    def test_it_never_writes_where_the_learner_is(self):
+        with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as here:
+            victim = os.path.join(home, "victim")
+            with open(victim, "w") as f:
+                f.write("mine")
+            env = dict(os.environ, HOME=home, VICTIM=victim)
+            done = subprocess.run([os.path.join(ROOT, "show"), os.path.join(
+                HERE, "learner", "writes_outside", "contactsave.c"), "--input", "ann\\n1\\n"],
+                cwd=here, env=env, capture_output=True)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(os.listdir(here), [])
+            self.assertEqual(sorted(os.listdir(home)), [".cache", "victim"])
+            with open(victim) as f:
+                self.assertEqual(f.read(), "mine")
+
+
 class Command(unittest.TestCase):
     def show(self, *args, **kw):
         return subprocess.run([os.path.join(ROOT, "show")] + list(args), capture_output=True,
@@ -579,7 +684,7 @@ class Command(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if "Tracing" in sys.argv[1:] or "Command" in sys.argv[1:]:
+    if {"Tracing", "Learner", "Command"} & set(sys.argv[1:]):
         for tool in ("gdb", "valgrind"):
             if shutil.which(tool) is None:
                 print("SKIPPED: %s is not installed, and the traces are made with it" % tool)
