@@ -32,34 +32,12 @@ def tail(address):
     return address[-4:] if address else ""
 
 
-def plural(n, word):
-    return "%s %s%s" % ("{:,}".format(n), word, "" if n == 1 else "s")
-
-
-def cells(trace, step, block):
-    """The text of each element of a block, and how many bytes of it the
-    trace left out after the first ones."""
-    t = marks.type_of(trace, block["type"])
-    size = max(t["size"], 1)
-    raw = block["bytes"]
-    omitted = block.get("omitted", 0)
-    head = raw if not omitted else raw[:len(raw) - 16]
-    items = [marks.value(trace, step, block["type"], head[k:k + size])
-             for k in range(0, len(head) - size + 1, size)]
-    rest = [marks.value(trace, step, block["type"], raw[len(head) + k:len(head) + k + size])
-            for k in range(0, len(raw) - len(head) - size + 1, size)] if omitted else []
-    return items, rest, omitted
-
-
 def block_rows(trace, step, block, pointers, g, width):
     """Rows (each at most width wide) of one block: label, cells, markers."""
     names = marks.letters(trace)
     reached = block.get("reached", True)
     t = marks.type_of(trace, block["type"])
-    head = "%s %s, %s" % (marks.label(step, names, block), block["kind"],
-                          plural(block["size"], "byte"))
-    if block.get("allocated_by"):
-        head += ", by " + block["allocated_by"]
+    head = marks.heading(step, names, block)
     rows = [fit(head, width - 6, g["more"]).ljust(width - 5) + tail(block["address"])]
     if block.get("library"):
         rows.append("  a line of the prompt library")
@@ -77,28 +55,21 @@ def block_rows(trace, step, block, pointers, g, width):
                 "  " + v + " " + inner + " " + v,
                 "  " + g["bl"] + line(len(inner) + 2) + g["br"]]
 
-    wrong = [e for e in step.get("errors", []) if e.get("block") == block["address"]
-             and e["kind"] in ("InvalidRead", "InvalidWrite")]
-    size = max(t["size"], 1)
+    wrong = marks.wrongs(trace, step, block)
     if block["freed"]:
         rows += box("freed: not the program's now")
         every = sorted({n for names_ in pointers.values() for n in names_})
         rows += marker_rows([(3, ", ".join(every))], g, width) if every else []
-        for e in wrong:
-            rows.append(fit("  %s line %s %s %s[%d] after the free" % (
-                g["x"], e["line"], "wrote" if e["kind"] == "InvalidWrite" else "read",
-                names[block["address"]], e["offset"] // size), width, g["more"]))
-        return rows
+        return rows + [fit("  %s %s" % (g["x"], words), width, g["more"]) for words, _ in wrong]
     if block["bytes"] is None:  # a FILE
         rows += box("a FILE: the C library's own")
         every = sorted({n for names_ in pointers.values() for n in names_})
         return rows + (marker_rows([(3, ", ".join(every))], g, width) if every else [])
-    items, rest, omitted = cells(trace, step, block)
+    items, rest, omitted = marks.cells(trace, step, block)
     if t["kind"] in ("struct", "union"):
         return rows + struct_rows(trace, step, block, pointers, g, width)
     # an access past the end, which memcheck caught: its cells, crossed out
-    past = [e for e in wrong if e["offset"] >= block["size"] and not omitted]
-    beyond = max([e["offset"] // size for e in past], default=len(items) - 1) - len(items) + 1
+    beyond = max([k for _, k in wrong], default=len(items) - 1) - len(items) + 1
     items += [g["x"]] * max(beyond, 0)
     widest = max((len(x) for x in items + rest), default=1)
     cell = max(3, widest + (1 if widest <= 2 else 2))
@@ -116,14 +87,11 @@ def block_rows(trace, step, block, pointers, g, width):
         at = [(3 + (k - start) * (cell + 1) + cell // 2, ", ".join(pointers[k]))
               for k in range(start, start + n) if k in pointers]
         rows += marker_rows(at, g, width)
-    for e in past:
-        rows.append(fit("  %s line %s %s past the end, at [%d]" % (
-            g["x"], e["line"], "wrote" if e["kind"] == "InvalidWrite" else "read",
-            e["offset"] // size), width, g["more"]))
+    rows += [fit("  %s %s" % (g["x"], words), width, g["more"]) for words, _ in wrong]
     left = len(items) - len(shown)
     if left or omitted:
         rows.append(fit("  %s %s more%s" % (
-            g["more"], plural(left * max(t["size"], 1) + omitted + len(rest) * max(t["size"], 1),
+            g["more"], marks.plural(left * max(t["size"], 1) + omitted + len(rest) * max(t["size"], 1),
                               "byte"), ", the last: " + " ".join(rest) if rest else ""),
             width, g["more"]))
     return rows
@@ -152,7 +120,7 @@ def strip_rows(items, rest, omitted, pointers, v, g, width):
         out += marker_rows(marked, g, width)
     left = len(items) - len(cols) + omitted
     if left:
-        out.append(fit("  %s %s more%s" % (g["more"], plural(left + len(rest), "byte"),
+        out.append(fit("  %s %s more%s" % (g["more"], marks.plural(left + len(rest), "byte"),
                                            ", the last %d:" % len(rest) if rest else ""),
                        width, g["more"]))
         if rest:
@@ -173,24 +141,13 @@ def struct_rows(trace, step, block, pointers, g, width):
             rows.append(fit("  %s %s%s" % (g["back"], "[%d]: " % k if count > 1 else "",
                                           ", ".join(pointers[k])), width, g["more"]))
         part = raw[k * size:(k + 1) * size]
-        for name, ftype, off in members(trace, block["type"]):
+        for name, ftype, off in marks.members(trace, block["type"]):
             text = marks.value(trace, step, ftype, part[off:off + marks.type_of(trace, ftype)["size"]])
             if marks.type_of(trace, ftype)["kind"] == "pointer" and text not in ("NULL", "?"):
                 text = g["arrow"] + " " + text
             label = ("[%d]." % k if count > 1 else "  ") + name
             rows.append(fit("  %-10s %s" % (label, text), width, g["more"]))
     return rows
-
-
-def members(trace, tname, prefix="", offset=0, depth=0):
-    """(name, type, offset) of each member of a struct or union, a nested
-    one's members as corner.x (a union's all at the offset they share)."""
-    for f in marks.type_of(trace, tname)["fields"]:
-        name, off = prefix + f["name"], offset + f["offset"]
-        if marks.type_of(trace, f["type"])["kind"] in ("struct", "union") and depth < 4:
-            yield from members(trace, f["type"], name + ".", off, depth + 1)
-        else:
-            yield name, f["type"], off
 
 
 def marker_rows(at, g, width):
@@ -240,19 +197,6 @@ def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
     return rows
 
 
-def pointer_names(step):
-    """Who points where: (name shown, var) for every pointer of the step; a
-    name two functions share is given with its function."""
-    owned = [("", v) for v in step["globals"]]
-    for f in step["frames"]:
-        owned += [(f["function"], v) for v in f["vars"]]
-    owned += [(step["frames"][e["frame"]]["function"], e) for e in step["exprs"]]
-    count = {}
-    for _, v in owned:
-        count[v["name"]] = count.get(v["name"], 0) + 1
-    return [((fn + " " if fn and count[v["name"]] > 1 else "") + v["name"], v) for fn, v in owned]
-
-
 def draw(trace, i, utf8=True, width=WIDTH):
     """Lines of the picture of step i (or the closing picture)."""
     g = UTF8 if utf8 else ASCII
@@ -261,7 +205,6 @@ def draw(trace, i, utf8=True, width=WIDTH):
     if i >= len(steps):
         return closing(trace, g, width)
     step = steps[i]
-    names = marks.letters(trace)
     title = "%s %s step %d of %d" % (trace["program"], g["h"] * 2, i + 1, len(steps))
     out = [fit(title, width, g["more"])]
     if i > 0:
@@ -272,45 +215,12 @@ def draw(trace, i, utf8=True, width=WIDTH):
         out.append(fit("just ran        (nothing yet: the program starts)", width, g["more"]))
     word = "was running" if step.get("signal") else "runs next"
     out.append(fit("%-9s %4d  %s" % (word, step["line"], step["text"].strip()), width, g["more"]))
-    for skip in trace.get("skipped", []):
-        if skip["before_step"] == i:
-            out.append(fit("(%s of line %d left out)" % (
-                plural(skip["passes"], "more pass").replace("passs", "passes"), skip["line"]),
-                width, g["more"]))
-    if step.get("returned"):
-        r = step["returned"]
-        value = r["value"]
-        if value is not None and value.startswith("0x") and r["function"] not in \
-                [f["function"] for f in step["frames"]]:
-            block, _ = marks.block_of(step["blocks"], value) if value != "0x0" else (None, 0)
-            value = "NULL" if value == "0x0" else (
-                "the address of " + names.get(block["address"], "?") if block else value)
-        out.append(fit("returned  %s gave %s" % (
-            r["function"], value if value is not None else "nothing (void)"), width, g["more"]))
-    for err in step.get("errors", []):
-        out += wrap("memcheck: " + marks.error_words(err), width)
-    if step.get("repeats"):
-        out.append(fit("memcheck: %s again" % plural(step["repeats"], "error"), width, g["more"]))
-    if step.get("signal"):
-        out += wrap(marks.signal_words(step["signal"]), width)
+    for kind, words in marks.remarks(trace, i):
+        out += wrap(words, width) if kind in ("error", "signal") else [fit(words, width, g["more"])]
     out.append("")
 
-    pointers, backrefs = {}, {}
-    shown_names = pointer_names(step)
-    for shown_name, var in shown_names:
-        if not var.get("set", True) or "points_to" not in var or var["points_to"] == "0x0":
-            continue
-        if var["name"].startswith("&") and var.get("frame") is not None:
-            continue  # &x says no more than x itself
-        block, offset = marks.block_of(step["blocks"], var["points_to"])
-        if block is None:
-            continue
-        if block.get("name") and block["size"] <= marks.elem_size(trace, block):
-            backrefs.setdefault(block["address"], []).append(shown_name)
-        else:
-            k = offset // marks.elem_size(trace, block)
-            pointers.setdefault(block["address"], {}).setdefault(k, []).append(
-                shown_name + (" (dangling)" if block["freed"] else ""))
+    pointers, backrefs = marks.pointed(trace, step)
+    shown_names = marks.pointer_names(step)
 
     two = width >= TWO_COLUMNS
     left_w = max(30, (width - 3) * 38 // 77) if two else width
@@ -336,16 +246,15 @@ def draw(trace, i, utf8=True, width=WIDTH):
     order = sorted(step["blocks"], key=lambda b: (not b.get("reached", True) or b["freed"],
                                                    b["kind"] != "heap"))
     for block in order:
-        if block.get("name") and block["size"] <= marks.elem_size(trace, block) and \
-                marks.type_of(trace, block["type"])["kind"] not in ("struct", "union"):
-            continue  # a single variable: drawn on the left; a struct also member by member
+        if not marks.drawn(trace, block):
+            continue
         if right:
             right.append("")
         right += block_rows(trace, step, block, pointers.get(block["address"], {}), g, right_w)
     hidden = step.get("hidden") or {}
     if hidden.get("blocks"):
         right += ["", fit("and %s more that no name reaches (%s)" % (
-            plural(hidden["blocks"], "heap block"), plural(hidden["bytes"], "byte")),
+            marks.plural(hidden["blocks"], "heap block"), marks.plural(hidden["bytes"], "byte")),
             right_w, g["more"])]
     if not right:
         right = ["(no blocks reached)"]
@@ -393,39 +302,18 @@ def output_rows(trace, i, g, width, pending=0):
     if len(chunks) > 3:
         rows[0] = head + '"' + g["more"] + chunks[-3][1:] + '"'
     if pending:
-        rows.append(fit("  (the last %s still wait in stdout's buffer)" % plural(pending, "byte"),
+        rows.append(fit("  (the last %s still wait in stdout's buffer)" % marks.plural(pending, "byte"),
                         width, g["more"]))
     return rows
 
 
 def closing(trace, g, width):
     """What is left when the program has ended, in valgrind's own words."""
-    end = trace.get("end")
     steps = trace["steps"]
     out = [fit("%s %s at the end" % (trace["program"], g["h"] * 2), width, g["more"])]
     out += wrap(marks.ending(trace)[0].upper() + marks.ending(trace)[1:] + ".", width) + [""]
-    if end is None:
-        out.append("It did not end, so nothing is known of what it leaves.")
-    else:
-        left = end["left"]
-        out.append("valgrind's leak check at exit:")
-        out += ["  " + words for words in left["words"]]
-        for kind in ("definitely lost", "indirectly lost", "possibly lost", "still reachable"):
-            if kind in left["summary"]:
-                size, count = left["summary"][kind]
-                out.append("  %s: %s bytes in %s blocks" % (kind, "{:,}".format(size),
-                                                            "{:,}".format(count)))
-        for r in left["records"]:
-            where = " at " + r["where"] if r["where"] else ""
-            out += wrap("  %s bytes in %s blocks are %s, allocated by %s%s" % (
-                "{:,}".format(r["bytes"]), "{:,}".format(r["blocks"]), r["kind"],
-                r["allocated_by"], where), width, "    ")
-        if left["records"]:
-            out += ["", "(definitely lost: no pointer to them is left; still reachable: a",
-                    "global, or a block one reaches, still points to them)"]
-        if end["signal"] and steps and steps[-1].get("pending"):
-            out += ["", "The last %s in stdout's buffer were never written." % plural(
-                steps[-1]["pending"], "byte")]
+    for words in marks.left_words(trace):
+        out += wrap(words, width, "    " if words.startswith(" ") else "") if words else [""]
     if steps:
         out.append("")
         out += output_rows(trace, len(steps) - 1, g, width)

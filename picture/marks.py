@@ -55,6 +55,102 @@ def type_of(trace, name):
     return trace["types"].get(name) or {"kind": "char", "size": 1}
 
 
+def plural(n, word):
+    return "%s %s%s" % ("{:,}".format(n), word, "" if n == 1 else "s")
+
+
+def cells(trace, step, block):
+    """The text of each element of a block, and how many bytes of it the
+    trace left out after the first ones."""
+    t = type_of(trace, block["type"])
+    size = max(t["size"], 1)
+    raw = block["bytes"]
+    omitted = block.get("omitted", 0)
+    head = raw if not omitted else raw[:len(raw) - 16]
+    items = [value(trace, step, block["type"], head[k:k + size])
+             for k in range(0, len(head) - size + 1, size)]
+    rest = [value(trace, step, block["type"], raw[len(head) + k:len(head) + k + size])
+            for k in range(0, len(raw) - len(head) - size + 1, size)] if omitted else []
+    return items, rest, omitted
+
+
+def members(trace, tname, prefix="", offset=0, depth=0):
+    """(name, type, offset) of each member of a struct or union, a nested
+    one's members as corner.x (a union's all at the offset they share)."""
+    for f in type_of(trace, tname)["fields"]:
+        name, off = prefix + f["name"], offset + f["offset"]
+        if type_of(trace, f["type"])["kind"] in ("struct", "union") and depth < 4:
+            yield from members(trace, f["type"], name + ".", off, depth + 1)
+        else:
+            yield name, f["type"], off
+
+
+def pointer_names(step):
+    """Who points where: (name shown, var) for every pointer of the step; a
+    name two functions share is given with its function."""
+    owned = [("", v) for v in step["globals"]]
+    for f in step["frames"]:
+        owned += [(f["function"], v) for v in f["vars"]]
+    owned += [(step["frames"][e["frame"]]["function"], e) for e in step["exprs"]]
+    count = {}
+    for _, v in owned:
+        count[v["name"]] = count.get(v["name"], 0) + 1
+    return [((fn + " " if fn and count[v["name"]] > 1 else "") + v["name"], v) for fn, v in owned]
+
+
+def pointed(trace, step):
+    """Who points at what: {block address: {element: [names]}} for blocks
+    drawn cell by cell, and {variable address: [names]} for a pointer at a
+    variable drawn as itself."""
+    pointers, backrefs = {}, {}
+    for shown_name, var in pointer_names(step):
+        if not var.get("set", True) or "points_to" not in var or var["points_to"] == "0x0":
+            continue
+        if var["name"].startswith("&") and var.get("frame") is not None:
+            continue  # &x says no more than x itself
+        block, offset = block_of(step["blocks"], var["points_to"])
+        if block is None:
+            continue
+        if not drawn(trace, block):
+            backrefs.setdefault(block["address"], []).append(shown_name)
+        else:
+            k = offset // elem_size(trace, block)
+            pointers.setdefault(block["address"], {}).setdefault(k, []).append(
+                shown_name + (" (dangling)" if block["freed"] else ""))
+    return pointers, backrefs
+
+
+def drawn(trace, block):
+    """Whether a block is drawn in memory: a variable of one value is drawn
+    as itself among the names (a struct also member by member)."""
+    return not block.get("name") or block["size"] > elem_size(trace, block) or \
+        type_of(trace, block["type"])["kind"] in ("struct", "union")
+
+
+def heading(step, names, block):
+    """'A heap, 6 bytes, by get_string'."""
+    words = "%s %s, %s" % (label(step, names, block), block["kind"], plural(block["size"], "byte"))
+    return words + (", by " + block["allocated_by"] if block.get("allocated_by") else "")
+
+
+def wrongs(trace, step, block):
+    """The invalid reads and writes of the line just run into a block:
+    (sentence, the element past the end or None)."""
+    size = elem_size(trace, block)
+    out = []
+    for e in step.get("errors", []):
+        if e.get("block") != block["address"] or e["kind"] not in ("InvalidRead", "InvalidWrite"):
+            continue
+        did = "wrote" if e["kind"] == "InvalidWrite" else "read"
+        k = e["offset"] // size
+        if block["freed"]:
+            out.append(("line %s %s %s[%d] after the free" % (
+                e["line"], did, letters(trace)[block["address"]], k), None))
+        elif e["offset"] >= block["size"] and not block.get("omitted"):
+            out.append(("line %s %s past the end, at [%d]" % (e["line"], did, k), k))
+    return out
+
+
 def target(step, trace, var):
     """Where a pointer var points, in words: 'NULL', 'A[2]', 'main x',
     'A[0], freed', 'past the end of A', 'into no block'."""
@@ -223,6 +319,64 @@ def ending(trace):
         at = " at line %d" % steps[-1]["line"] if steps and steps[-1].get("signal") else ""
         return signal_words(end["signal"]) + at
     return "exit status %s" % end["status"]
+
+
+def remarks(trace, i):
+    """What is said of step i under its two source lines, in order:
+    (kind, sentence), kind "skipped", "returned", "error", "repeats" or
+    "signal"."""
+    step = trace["steps"][i]
+    out = []
+    for skip in trace.get("skipped", []):
+        if skip["before_step"] == i:
+            out.append(("skipped", "(%s of line %d left out)" % (
+                plural(skip["passes"], "more pass").replace("passs", "passes"), skip["line"])))
+    if step.get("returned"):
+        r = step["returned"]
+        value = r["value"]
+        if value is not None and value.startswith("0x") and r["function"] not in \
+                [f["function"] for f in step["frames"]]:
+            block, _ = block_of(step["blocks"], value) if value != "0x0" else (None, 0)
+            value = "NULL" if value == "0x0" else (
+                "the address of " + letters(trace).get(block["address"], "?") if block else value)
+        out.append(("returned", "returned  %s gave %s" % (
+            r["function"], value if value is not None else "nothing (void)")))
+    for err in step.get("errors", []):
+        out.append(("error", "memcheck: " + error_words(err)))
+    if step.get("repeats"):
+        out.append(("repeats", "memcheck: %s again" % plural(step["repeats"], "error")))
+    if step.get("signal"):
+        out.append(("signal", signal_words(step["signal"])))
+    return out
+
+
+def left_words(trace):
+    """What is left at exit, in valgrind's own words: rows of text ("" a
+    blank between parts)."""
+    end = trace.get("end")
+    steps = trace["steps"]
+    if end is None:
+        return ["It did not end, so nothing is known of what it leaves."]
+    left = end["left"]
+    out = ["valgrind's leak check at exit:"]
+    out += ["  " + words for words in left["words"]]
+    for kind in ("definitely lost", "indirectly lost", "possibly lost", "still reachable"):
+        if kind in left["summary"]:
+            size, count = left["summary"][kind]
+            out.append("  %s: %s bytes in %s blocks" % (kind, "{:,}".format(size),
+                                                        "{:,}".format(count)))
+    for r in left["records"]:
+        where = " at " + r["where"] if r["where"] else ""
+        out.append("  %s bytes in %s blocks are %s, allocated by %s%s" % (
+            "{:,}".format(r["bytes"]), "{:,}".format(r["blocks"]), r["kind"],
+            r["allocated_by"], where))
+    if left["records"]:
+        out += ["", "(definitely lost: no pointer to them is left; still reachable: a "
+                "global, or a block one reaches, still points to them)"]
+    if end["signal"] and steps and steps[-1].get("pending"):
+        out += ["", "The last %s in stdout's buffer were never written." % plural(
+            steps[-1]["pending"], "byte")]
+    return out
 
 
 def error_words(err):

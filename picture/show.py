@@ -1,7 +1,9 @@
 """Show a program's memory step by step, as memcheck and the debugger see it.
 
 usage: ./show PROGRAM|FILE [--input TEXT] [--case NAME] [--at TEXT]...
-              [--after TEXT]... [--json] [--steps N] [--seconds N] [ARGS...]
+              [--after TEXT]... [--json] [--html [PATH]] [--open] [--steps N]
+              [--seconds N] [ARGS...]
+       ./show --lessons DIR [PROGRAM...]
 
   PROGRAM        one of the programs (dupstr, copy, swap, ...)
   FILE           a C (.c) or C++ (.cpp, .cc, .cxx) file of yours, built as
@@ -17,6 +19,13 @@ usage: ./show PROGRAM|FILE [--input TEXT] [--case NAME] [--at TEXT]...
                  (--at and --after can be repeated; a picture shows when
                  any of them matches)
   --json         print the trace itself instead of the pictures
+  --html [PATH]  write the pictures as one page for a browser instead, which
+                 needs nothing but itself (default: PROGRAM.html here); it
+                 opens at the first step --at/--after pick
+  --open         and open it, where xdg-open is installed
+  --lessons DIR  write the page of every lesson (or of the PROGRAMs named)
+                 into DIR, each opening at its lesson's moment, with an
+                 index.html that links them in the tour's order
   --steps N      record at most N steps (default 2000)
   --seconds N    trace for at most N seconds (default 20)
   ARGS           the program's own arguments (fileclone: SOURCE DEST)
@@ -51,6 +60,7 @@ sys.path.insert(1, os.path.join(ROOT, "checker"))
 
 import draw  # noqa: E402
 import lessons  # noqa: E402
+import page as webpage  # noqa: E402
 import recipe  # noqa: E402
 import sandbox  # noqa: E402
 
@@ -92,7 +102,8 @@ def unescape(text):
 
 def parse(argv):
     opts = {"program": None, "input": None, "case": None, "at": [], "after": [],
-            "json": False, "args": [], "steps": 2000, "seconds": 20.0}
+            "json": False, "html": None, "open": False, "lessons": None, "args": [],
+            "steps": 2000, "seconds": 20.0}
     k = 0
     while k < len(argv):
         a = argv[k]
@@ -102,14 +113,18 @@ def parse(argv):
         if a == "--":
             opts["args"] += argv[k + 1:]
             break
-        if a in ("--input", "--case", "--at", "--after", "--steps", "--seconds"):
+        if a == "--html" and k + 1 < len(argv) and argv[k + 1].endswith(".html"):
+            opts["html"] = argv[k + 1]
+            k += 2
+            continue
+        if a in ("--input", "--case", "--at", "--after", "--steps", "--seconds", "--lessons"):
             if k + 1 >= len(argv):
                 fail("%s needs a value after it" % a, 2)
             value = argv[k + 1]
             if a == "--input":
                 opts["input"] = unescape(value)
-            elif a == "--case":
-                opts["case"] = value
+            elif a in ("--case", "--lessons"):
+                opts[a[2:]] = value
             elif a in ("--steps", "--seconds"):
                 try:
                     opts[a[2:]] = int(value) if a == "--steps" else float(value)
@@ -123,12 +138,16 @@ def parse(argv):
             continue
         if a == "--json":
             opts["json"] = True
+        elif a == "--html":
+            opts["html"] = ""
+        elif a == "--open":
+            opts["open"] = True
         elif opts["program"] is None:
             opts["program"] = a
         else:
             opts["args"].append(a)
         k += 1
-    if opts["program"] is None:
+    if opts["program"] is None and opts["lessons"] is None:
         fail("name a program; ./show --help tells how", 2)
     return opts
 
@@ -467,7 +486,20 @@ def main():
         signal.signal(s, stop)
     sys.stdout.reconfigure(errors="replace")
     opts = parse(sys.argv[1:])
+    if opts["lessons"] is not None:
+        return lesson_pages(opts)
     result = lesson(opts)
+    if opts["html"] is not None:
+        picked = chosen(result, opts)
+        name = os.path.splitext(os.path.basename(opts["program"]))[0]
+        path = opts["html"] or name + ".html"
+        write_page(path, webpage.page(result, picked[0] if picked else 0))
+        print("show: wrote %s (%s): open file://%s in a browser" % (
+            path, draw.marks.plural(len(result["steps"]), "step"), os.path.abspath(path)),
+            file=sys.stderr)
+        if opts["open"]:
+            opened(path)
+        return ended(result)
     if opts["json"]:
         json.dump(result, sys.stdout, indent=1)
         print()
@@ -488,10 +520,58 @@ def main():
                 print(rule)
             print("\n".join(draw.draw(result, i, utf8, width=width)))
     sys.stdout.flush()
+    return ended(result)
+
+
+def ended(result):
+    """0 when the program ended by itself; otherwise says how it ended, and 1."""
     complete = result["end"] is not None and result["end"]["signal"] is None
     if not complete:
         print("show: " + draw.marks.ending(result), file=sys.stderr)
     return 0 if complete else 1
+
+
+def write_page(path, text):
+    with open(path + ".part", "w", encoding="utf-8") as f:
+        f.write(text)
+    os.replace(path + ".part", path)  # never a page cut short
+
+
+def opened(path):
+    if shutil.which("xdg-open") is None:
+        print("show: xdg-open is not installed: open the page by hand", file=sys.stderr)
+        return
+    subprocess.Popen(["xdg-open", path], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+def lesson_pages(opts):
+    """Every lesson's page, at the moment of its lesson, and the index."""
+    folder = opts["lessons"]
+    names = ([opts["program"]] if opts["program"] else []) + opts["args"] or lessons.names()
+    for name in names:
+        if name not in lessons.names():
+            fail("no program named '%s'; the programs are: %s" % (
+                name, " ".join(lessons.names())), 2)
+    names = [n for n in lessons.names() if n in names]  # in the tour's order
+    os.makedirs(folder, exist_ok=True)
+    entries, status = [], 0
+    for name in names:
+        lesson_ = lessons.load(name)
+        words = lesson_["tour"].get("picture") or []
+        moment = dict(opts, program=name, args=[], at=words[1::2] if words[:1] == ["--at"]
+                      else [], after=words[1::2] if words[:1] == ["--after"] else [])
+        result = lesson(moment)
+        picked = chosen(result, moment) if words else [0]
+        start = picked[0] if picked else 0
+        write_page(os.path.join(folder, name + ".html"), webpage.page(result, start))
+        entries.append((name, name + ".html", lesson_["point"], start + 1))
+        status |= ended(result)
+    write_page(os.path.join(folder, "index.html"), webpage.index(entries))
+    print("show: wrote %s and index.html into %s: open file://%s in a browser" % (
+        draw.marks.plural(len(entries), "page"), folder,
+        os.path.join(os.path.abspath(folder), "index.html")), file=sys.stderr)
+    return status
 
 
 if __name__ == "__main__":
