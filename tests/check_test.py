@@ -108,19 +108,21 @@ class Versions(unittest.TestCase):
         ok, why = sandbox.bwrap()
         if not ok:
             self.skipTest(why)
-        with tempfile.TemporaryDirectory() as home:
+        # check's own temporary folders in one of the test's own, as other
+        # tests that run beside this one make theirs in /tmp
+        with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as tmp:
+            os.chmod(tmp, 0o755)
             victim = os.path.join(home, "victim")
             with open(victim, "w") as f:
                 f.write("mine")
             cache = tempfile.mkdtemp()
-            before = set(os.listdir(tempfile.gettempdir()))
-            env = dict(os.environ, HOME=home, VICTIM=victim, XDG_CACHE_HOME=cache)
+            env = dict(os.environ, HOME=home, VICTIM=victim, XDG_CACHE_HOME=cache, TMPDIR=tmp)
             check(os.path.join(HERE, "learner", "writes_outside", "contactsave.c"), env=env)
             self.assertEqual(os.listdir(home), ["victim"])
             with open(victim) as f:
                 self.assertEqual(f.read(), "mine")
             self.assertNotIn("written-by-contactsave", os.listdir(tempfile.gettempdir()))
-            self.assertEqual(set(os.listdir(tempfile.gettempdir())) - before, set())
+            self.assertEqual(os.listdir(tmp), [])
             shutil.rmtree(cache)
 
 
