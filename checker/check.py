@@ -28,6 +28,7 @@ import re
 import resource
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
@@ -127,9 +128,8 @@ def judge(case, r, where, got):
 
 
 def signal_name(number):
-    import signal as s
     try:
-        return s.Signals(number).name
+        return signal.Signals(number).name
     except ValueError:
         return "signal %d" % number
 
@@ -377,7 +377,13 @@ def parse(argv):
     return opts
 
 
+def stop(signum, _frame):
+    raise KeyboardInterrupt  # the folders of the run are removed on the way out
+
+
 def main():
+    for s in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(s, stop)
     opts = parse(sys.argv[1:])
     color = sys.stdout.isatty()
     if opts["built"] is None:  # the library and the programs, when stale

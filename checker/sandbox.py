@@ -40,8 +40,9 @@ def bwrap():
 
 def sandbox_argv(folder, reads=(), writes=(), info=None):
     """bubblewrap's words for a sandbox that may write only folder and
-    writes, and read the system and reads (the pids stay the host's, so
-    that gdb can find a program traced inside)."""
+    writes, and read the system and reads. Its processes have a pid
+    namespace of their own: they can signal nothing outside, and all of
+    them end when the first one does, daemons and forks included."""
     binds = []
     for path in reads:
         binds += ["--ro-bind", path, path]
@@ -49,8 +50,9 @@ def sandbox_argv(folder, reads=(), writes=(), info=None):
         binds += ["--bind", path, path]
     return (["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
              "--tmpfs", "/tmp"] + binds +
-            ["--chdir", folder, "--unshare-user-try", "--unshare-ipc", "--unshare-net",
-             "--unshare-uts", "--unshare-cgroup-try", "--die-with-parent", "--new-session"] +
+            ["--chdir", folder, "--unshare-user-try", "--unshare-pid", "--unshare-ipc",
+             "--unshare-net", "--unshare-uts", "--unshare-cgroup-try", "--die-with-parent",
+             "--new-session"] +
             (["--info-fd", str(info)] if info is not None else []) + ["--"])
 
 

@@ -52,6 +52,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -66,6 +67,7 @@ import sandbox  # noqa: E402
 
 NO_TRACE = 3
 WRITE_LIMIT = 8 << 20  # bytes a traced program may write to any one file
+TRACE_LIMIT = 64 << 20  # bytes of a trace
 
 
 class Stop(Exception):
@@ -164,14 +166,14 @@ def build():
         fail("the programs could not be built (see above).", 2)
 
 
-def limits(seconds):
-    """For a traced program: a file size limit, a CPU limit beyond the time
-    the trace may take, and death with show itself."""
+def limits(seconds, size=WRITE_LIMIT):
+    """For a traced program (or gdb): a file size limit, a CPU limit beyond
+    the time the trace may take, and death with show itself."""
     def apply():
         import ctypes
         import resource
 
-        resource.setrlimit(resource.RLIMIT_FSIZE, (WRITE_LIMIT, WRITE_LIMIT))
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
         cpu = int(seconds) * 2 + 60
         resource.setrlimit(resource.RLIMIT_CPU, (cpu, cpu))
         ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
@@ -186,7 +188,7 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
     as nobody when show is root."""
     binary = os.path.abspath(binary)
     work = tempfile.mkdtemp(prefix="show-")
-    procs, folders, pid = [], [work], None
+    procs, folders, pid, init = [], [work], None, None
     try:
         if cwd is None:
             cwd = sandbox.folder("show-run-") if box else os.path.join(work, "run")
@@ -208,17 +210,25 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
                 "--vgdb-stop-at=startup,exit", "--vgdb-prefix=" + prefix, "--xml=yes",
                 "--xml-file=" + files["vg.xml"], "--log-file=" + files["vg.log"],
                 "--leak-check=no"]
-        env, fds, info = None, (), None
+        env, fds, info, vgdb = None, (), None, None
         if box:
             programs = sandbox.folder("show-program-")
             folders.append(programs)
             binary = copy_program(binary, programs)
-            # the same LOGNAME and HOST as vgdb's, which name the pipes
-            env = dict(os.environ, LD_LIBRARY_PATH=programs, HOME=cwd)
+            # only what a program needs of the environment; TMPDIR for valgrind's own files
+            env = {"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": programs, "HOME": cwd,
+                   "TMPDIR": "/tmp", "LANG": os.environ.get("LANG", "C.UTF-8")}
             if sandbox.bwrap()[0]:
+                # vgdb runs in the sandbox beside valgrind, which checks by its
+                # pid that it is alive; gdb reaches it through two pipes
+                for side in ("in", "out"):
+                    os.mkfifo("%s-%s" % (prefix, side), 0o600)
+                sandbox.hand_over(vg)
                 info, fds = os.pipe()
-                argv = sandbox.sandbox_argv(cwd, reads=[programs], writes=[vg], info=fds) + argv
+                argv = sandbox.sandbox_argv(cwd, reads=[programs], writes=[vg], info=fds) + [
+                    "sh", "-c", INSIDE, "sh", prefix] + argv
                 fds = (fds,)
+                vgdb = "sh -c 'cat \"$0-out\" & exec cat > \"$0-in\"' %s" % prefix
             preexec = sandbox.limiter(seconds * 2 + 60, 4 << 30, WRITE_LIMIT)
         else:
             preexec = limits(seconds)
@@ -231,12 +241,16 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
         pid = p.pid
         if info is not None:
             os.close(fds[0])
-            pid = child_pid(info) or pid
-        vgdb = "vgdb --wait=20 --pid=%d --vgdb-prefix=%s" % (pid, prefix)
-        who = sandbox.nobody() if box and os.geteuid() == 0 else None
-        if who is not None:  # valgrind answers a vgdb of its own user only
-            vgdb = "setpriv --reuid=%d --regid=%d --clear-groups %s" % (
-                who.pw_uid, who.pw_gid, vgdb)
+            init = child_pid(info)
+            if init is None:
+                return None, "bubblewrap did not start the program"
+            pid = valgrind_in(init)
+        else:
+            vgdb = "vgdb --wait=20 --pid=%d --vgdb-prefix=%s" % (pid, prefix)
+            who = sandbox.nobody() if box and os.geteuid() == 0 else None
+            if who is not None:  # valgrind answers a vgdb of its own user only
+                vgdb = "setpriv --reuid=%d --regid=%d --clear-groups %s" % (
+                    who.pw_uid, who.pw_gid, vgdb)
         env = dict(os.environ, PICTURE_PROGRAM=binary, PICTURE_PID=str(pid), PICTURE_VGDB=vgdb,
                    PICTURE_OUTPUT=files["output"], PICTURE_INPUT=files["input"],
                    PICTURE_XML=files["vg.xml"], PICTURE_OUT=files["trace.json"],
@@ -247,7 +261,8 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
              "python import sys; sys.path[:0] = [%r, %r]" % (HERE, os.path.join(ROOT, "checker")),
              "-x", os.path.join(HERE, "trace.py")],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-            stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=limits(seconds))
+            stderr=subprocess.STDOUT, start_new_session=True,
+            preexec_fn=limits(seconds, TRACE_LIMIT))
         procs.append(gdb)
         try:
             said = gdb.communicate(timeout=seconds + 30)[0].decode("utf-8", "replace")
@@ -262,17 +277,31 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
         if not os.path.exists(files["trace.json"]):
             return None, said
         with open(files["trace.json"], encoding="utf-8") as f:
-            return json.load(f), said
+            try:
+                return json.load(f), said
+            except ValueError:  # cut short by the size limit
+                return None, "the trace grew past %d MB, the most it may be: ask for " \
+                    "fewer steps (--steps)" % (TRACE_LIMIT >> 20)
     finally:
-        if pid is not None and procs and pid != procs[0].pid:
-            try:  # valgrind inside the sandbox, in a session of its own
-                os.kill(pid, signal.SIGKILL)
+        if init is not None:
+            try:  # the sandbox's first process: everything in it ends with it
+                os.kill(init, signal.SIGKILL)
             except OSError:
                 pass
         for p in procs:
             end(p)
         for f in folders:
             shutil.rmtree(f, ignore_errors=True)
+
+
+# In the sandbox: the program under valgrind, its standard input given
+# explicitly (a command started with & would get /dev/null), and vgdb
+# beside it on the two pipes gdb's end reaches; $1 is vgdb's prefix.
+INSIDE = """p=$1; shift
+exec 3<&0
+"$@" <&3 3<&- &
+vgdb --wait=20 --pid=$! --vgdb-prefix="$p" <"$p-in" >"$p-out" 2>"$p-said" 3<&-
+wait"""
 
 
 def copy_program(binary, folder):
@@ -303,6 +332,25 @@ def child_pid(fd):
             except ValueError:
                 continue
     return None
+
+
+def valgrind_in(init):
+    """valgrind's pid (the host's) among the sandbox's processes."""
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        todo = [init]
+        while todo:
+            pid = todo.pop()
+            try:
+                with open("/proc/%d/comm" % pid) as f:
+                    if f.read().startswith("memcheck"):
+                        return pid
+                with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                    todo += [int(k) for k in f.read().split()]
+            except OSError:
+                pass
+        time.sleep(0.01)
+    return init
 
 
 def wanted(opts):
@@ -346,6 +394,7 @@ def wanted(opts):
             if isinstance(content, str):
                 lessons.make_files(folder, {path: content})
             else:
+                os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
                 shutil.copy2(content[0], os.path.join(folder, path))
     return name, binary, args, text, cwd, setup, own
 
@@ -356,7 +405,15 @@ def copied(args):
     out, files = [], {}
     for a in args:
         if os.path.isfile(a):
-            copy = os.path.basename(a)
+            # a/x.txt stays a/x.txt; a path out of here (/x, ../x) becomes a
+            # name of its own there, never one already taken
+            copy = os.path.normpath(a)
+            if os.path.isabs(copy) or copy.startswith(".."):
+                copy = os.path.basename(a)
+            k = 2
+            while copy in files and files[copy] != (a,):
+                copy = "%d-%s" % (k, os.path.basename(a))
+                k += 1
             files[copy] = (a,)
             out.append(copy)
         else:

@@ -82,12 +82,17 @@ class Versions(unittest.TestCase):
     def test_a_good_version_passes_and_a_broken_build_says_why(self):
         done, tree = check(os.path.join(HERE, "learner", "good", "dupstr.c"))
         self.assertEqual(done.returncode, 0, done.stdout)
-        self.assertTrue(done.stdout.endswith("good/dupstr.c: 8 of 8 cases pass\n"))
+        self.assertTrue(done.stdout.endswith("good/dupstr.c: 9 of 9 cases pass\n"))
         self.assertEqual(len(list(tree.iter("failure"))), 0)
         done, tree = check(os.path.join(HERE, "learner", "no_compile", "dupstr.c"))
         self.assertEqual(done.returncode, 1)
         self.assertIn("no_compile/dupstr.c:6:20: error: ‘a’ undeclared", done.stdout)
         self.assertEqual(case(tree, "builds").find("failure").get("message"), "does not compile")
+        start = time.monotonic()  # a build that would take all the memory there is
+        done, tree = check(os.path.join(HERE, "learner", "zero", "dupstr.c"))
+        self.assertLess(time.monotonic() - start, 60)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("out of memory", done.stdout)
 
     def test_many_at_once_and_their_report(self):
         versions = ["good/dupstr.c", "crash_at_eof/dupstr.c", "short_malloc/dupstr.c"]
@@ -97,12 +102,19 @@ class Versions(unittest.TestCase):
         self.assertEqual([row.split(":")[0] for row in lines],
                          [os.path.join(HERE, "learner", v) for v in versions])
         self.assertEqual([row.split(": ")[1] for row in lines],
-                         ["8 of 8 cases pass", "6 of 8 cases pass", "2 of 8 cases pass"])
+                         ["9 of 9 cases pass", "7 of 9 cases pass", "2 of 9 cases pass"])
         suites = tree.getroot().findall("testsuite")
-        self.assertEqual([len(s.findall("testcase")) for s in suites], [8, 8, 8])
-        self.assertEqual([s.get("failures") for s in suites], ["0", "2", "6"])
+        self.assertEqual([len(s.findall("testcase")) for s in suites], [9, 9, 9])
+        self.assertEqual([s.get("failures") for s in suites], ["0", "2", "7"])
         for s in suites:
-            self.assertEqual(s.get("tests"), "8")
+            self.assertEqual(s.get("tests"), "9")
+
+    def test_nothing_it_starts_outlives_the_check(self):
+        check("swap", os.path.join(HERE, "learner", "escape", "escape.c"))
+        time.sleep(0.5)
+        left = subprocess.run(["pgrep", "-af", "check-program-[^ ]*/swap"], capture_output=True,
+                              text=True).stdout
+        self.assertEqual(left, "")
 
     def test_nothing_outside_its_folder_is_touched(self):
         ok, why = sandbox.bwrap()
