@@ -5,12 +5,15 @@ program lands in a folder of its own, never in the project's build/."""
 
 import hashlib
 import os
+import resource
 import subprocess
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 ROOT = os.path.dirname(HERE)
 C = (".c",)
 CXX = (".cpp", ".cc", ".cxx", ".C")
+SECONDS = 60  # of CPU, to compile one file
+MEMORY = 2 << 30  # address space of the compiler, bytes
 
 
 def recipe():
@@ -46,6 +49,14 @@ def command(source, binary, color=False):
             + ["-Wl,--as-needed"])
 
 
+def limits():
+    """A learner's file is compiled within limits too: #include "/dev/zero"
+    would take every byte of memory the machine has."""
+    for what, value in ((resource.RLIMIT_CPU, SECONDS), (resource.RLIMIT_AS, MEMORY),
+                        (resource.RLIMIT_FSIZE, MEMORY), (resource.RLIMIT_CORE, 0)):
+        resource.setrlimit(what, (value, value))
+
+
 def build(source, name, color=False):
     """(the program, or None, and what the compiler said)."""
     ext = os.path.splitext(source)[1]
@@ -54,6 +65,13 @@ def build(source, name, color=False):
     folder = place(source)
     os.makedirs(folder, exist_ok=True)
     binary = os.path.join(folder, name)
-    done = subprocess.run(command(source, binary, color), capture_output=True)
+    try:
+        done = subprocess.run(command(source, binary, color), capture_output=True,
+                              preexec_fn=limits, timeout=SECONDS * 2)
+    except subprocess.TimeoutExpired:
+        return None, "%s: the compiler did not finish within %d s\n" % (source, SECONDS * 2)
     said = (done.stdout + done.stderr).decode("utf-8", "replace")
+    if done.returncode != 0 and not said.strip():
+        said = "%s: the compiler was stopped by a limit (%d s of CPU, %d MB)\n" % (
+            source, SECONDS, MEMORY >> 20)
     return (binary if done.returncode == 0 else None), said

@@ -1,0 +1,2 @@
+// A file that includes what never ends: its build must be stopped.
+#include "/dev/zero"
