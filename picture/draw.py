@@ -239,6 +239,8 @@ def draw(trace, i, utf8=True, width=WIDTH):
         left += var_rows(trace, step, f["vars"] + exprs, backrefs, g, left_w, wname, wtype)
         if not f["vars"] and not exprs:
             left.append("  (no variables)")
+        if n == 0 and step.get("calls_left_out"):
+            left.append("(%s left out)" % marks.plural(step["calls_left_out"], "call"))
 
     right = []
     # the heap first (the lessons are about it), then the rest; what no
@@ -311,10 +313,11 @@ def closing(trace, g, width):
     """What is left when the program has ended, in valgrind's own words."""
     steps = trace["steps"]
     out = [fit("%s %s at the end" % (trace["program"], g["h"] * 2), width, g["more"])]
-    out += wrap(marks.ending(trace)[0].upper() + marks.ending(trace)[1:] + ".", width) + [""]
+    words = marks.ending(trace)
+    out += wrap(words[0].upper() + words[1:].rstrip(".") + ".", width) + [""]
     for words in marks.left_words(trace):
         out += wrap(words, width, "    " if words.startswith(" ") else "") if words else [""]
     if steps:
         out.append("")
-        out += output_rows(trace, len(steps) - 1, g, width)
+        out += output_rows(trace, len(steps), g, width)
     return [fit(row, width, g["more"]) for row in out]

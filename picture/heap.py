@@ -292,9 +292,10 @@ class Book:
     def where(self, p, target, types, named, regions):
         held = self.heap_block(p)
         region = next((r for r in regions if r[0] <= p < r[1]), None)
-        if held is None and region is None:
-            return None
-        if held is None and region[2] == "heap":
+        if held is None and region is None and not any(
+                start <= p < start + max(size, 1) for start, size, _, _, _ in named):
+            return None  # (a variable may lie in stack not mapped yet: a big array)
+        if held is None and region is not None and region[2] == "heap":
             # a block of a loop's many not listed one by one, one freed
             # before it could be seen, or none at all
             place = self.location(p)

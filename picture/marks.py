@@ -80,7 +80,9 @@ def members(trace, tname, prefix="", offset=0, depth=0):
     for f in type_of(trace, tname)["fields"]:
         name, off = prefix + f["name"], offset + f["offset"]
         if type_of(trace, f["type"])["kind"] in ("struct", "union") and depth < 4:
-            yield from members(trace, f["type"], name + ".", off, depth + 1)
+            # an unnamed member's members are the struct's own: x.i, not x..i
+            yield from members(trace, f["type"], name + "." if f["name"] else prefix, off,
+                               depth + 1)
         else:
             yield name, f["type"], off
 
@@ -166,16 +168,37 @@ def target(step, trace, var):
             if int(b["address"], 16) + b["size"] == p:
                 return "past the end of %s" % label(step, names, b)
         return "into no block (%s)" % var["points_to"]
-    index = offset // elem_size(trace, block)
-    one = block["size"] <= elem_size(trace, block)
+    size = elem_size(trace, block)
+    index = offset // size
+    one = block["size"] <= size
+    whole = type_of(trace, var.get("type"))
+    part = member_at(trace, block["type"], offset - index * size, whole.get("target"))
+    inside = "." + part if part else ""  # a pointer to a member: main p.b[1]
     if block.get("name"):
-        return label(step, names, block) + ("" if one else "[%d]" % index)
+        return label(step, names, block) + ("" if one else "[%d]" % index) + inside
     name = names[block["address"]]
+    freed = ", freed" if block["freed"] else ""
     if block["bytes"] is None and not block["freed"] or block["stream"]:
-        return name + (", freed" if block["freed"] else "")
+        return name + freed
     if one and type_of(trace, block["type"])["kind"] in ("struct", "union"):
-        return name + (", freed" if block["freed"] else "")  # a block of one struct
-    return "%s[%d]%s" % (name, index, ", freed" if block["freed"] else "")
+        return name + inside + freed  # a block of one struct
+    return "%s[%d]%s%s" % (name, index, inside, freed)
+
+
+def member_at(trace, tname, offset, want):
+    """The member of a struct or union type at offset ('b[1]', 'corner.x'),
+    or None for the whole of it: at offset 0, a pointer to the struct's own
+    type (want) or to no type known points at the whole."""
+    if type_of(trace, tname)["kind"] not in ("struct", "union") or \
+            offset == 0 and want in (tname, None):
+        return None
+    for name, ftype, off in members(trace, tname):
+        t = type_of(trace, ftype)
+        if off <= offset < off + max(t["size"], 1):
+            if t["kind"] == "array":
+                return "%s[%d]" % (name, (offset - off) // max(type_of(trace, t["target"])["size"], 1))
+            return name
+    return None
 
 
 def label(step, names, block):
@@ -284,8 +307,12 @@ def text(data, utf8):
 
 
 def output(trace, i):
-    """What the program printed up to step i, as bytes."""
-    return "".join(s["output"] for s in trace["steps"][:i + 1]).encode("latin-1")
+    """What the program printed up to step i, as bytes (i past the last
+    step: all of it, to its end)."""
+    text = "".join(s["output"] for s in trace["steps"][:i + 1])
+    if i >= len(trace["steps"]) and trace.get("end"):
+        text += trace["end"].get("output", "")
+    return text.encode("latin-1")
 
 
 def signal_words(sig):

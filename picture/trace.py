@@ -40,7 +40,10 @@ one per byte; addresses are hex strings.
     file, line, text   the line ABOUT TO RUN and its source text
     function  the running function
     frames    from main down to the running one: {function, line, vars}
-              (line: where that frame is)
+              (line: where that frame is); at most 48, main and the
+              newest calls
+    calls_left_out  present when a recursion is deeper: the calls between
+              main and the newest left out
     globals   the program's own file-scope variables: [var]
     exprs     pointers written in the line that just ran or the one about
               to run (`&name`, `&name[N]`, `name + N`, `name - N`), shaped
@@ -84,7 +87,9 @@ one per byte; addresses are hex strings.
             ("definitely lost", "indirectly lost", "possibly lost", "still
             reachable"), bytes, blocks, allocated_by, where ("file:line" in
             the program, or null)}], summary: {kind: [bytes, blocks]},
-            words: [its sentence when nothing is left]}}
+            words: [its sentence when nothing is left]}, output: what it
+            printed after the last step, latin-1 (what stdout's buffer held
+            at exit, or a line that ran no step of its own)}
   limit     null, or what cut the trace short: {kind: "time" | "steps",
             seconds or steps (the limit), function, line (where the program
             was)}
@@ -123,6 +128,7 @@ import values
 from values import hexa
 
 SIGNAL_ADDRESS = ("SIGSEGV", "SIGBUS")
+MAX_FRAMES = 48  # frames of a step recorded: main and the newest calls
 EXPR = re.compile(r"&\s*[A-Za-z_]\w*\s*\[\s*\d+\s*\]|&\s*[A-Za-z_]\w*|"
                   r"(?<![\w)\].>])[A-Za-z_]\w*\s*[-+]\s*\d+\b")
 
@@ -229,6 +235,9 @@ class Tracer:
     # ----- one step -------------------------------------------------------
     def record(self, frame, signal_info=None):
         stack = self.own_stack(frame)
+        # a deep recursion: main and the newest calls
+        left_out = max(len(stack) - MAX_FRAMES, 0)
+        stack = stack[:1] + stack[1 + left_out:]
         sp = int(gdb.newest_frame().read_register("rsp"))
         regions = heap.regions(self.pid, sp)
         frames, named, roots = [], [], []
@@ -258,6 +267,8 @@ class Tracer:
                 "globals": globals_, "exprs": exprs, "blocks": blocks, "hidden": hidden,
                 "returned": self.returned(blocks), "errors": errors, "repeats": repeats}
         step.update(self.output())
+        if left_out:
+            step["calls_left_out"] = left_out
         if signal_info is not None:
             step["signal"] = signal_info
         self.steps.append(step)
@@ -315,9 +326,10 @@ class Tracer:
             if depth < len(stack) and stack[depth].name() == prev["function"]:
                 owners.append((depth, prev["text"]))
         for index, text in owners:
-            for m in EXPR.finditer(text.split("//")[0]):
+            code = text.split("//")[0]
+            for m in EXPR.finditer(code):
                 expr = re.sub(r"\s+", " ", m.group(0)).replace("& ", "&")
-                if (index, expr) in seen:
+                if (index, expr) in seen or not whole(code, m):
                     continue
                 try:
                     stack[index].select()
@@ -417,8 +429,10 @@ class Tracer:
         functions = []
         for block in (main.symtab.global_block(), main.symtab.static_block()):
             for sym in block:
+                # not the compiler's own functions that set up C++ globals
                 if sym.is_function and sym.symtab is not None and \
-                        os.path.dirname(sym.symtab.fullname()) == self.own_dir:
+                        os.path.dirname(sym.symtab.fullname()) == self.own_dir and \
+                        not sym.name.startswith(("_GLOBAL__sub_I", "__static_initialization")):
                     functions.append(sym)
                     self.own_files.add(os.path.basename(sym.symtab.filename))
                     self.source(sym.symtab.fullname())
@@ -504,6 +518,7 @@ class Tracer:
         if self.fatal is None:
             self.end["status"] = self.exit_code
         self.gone = True
+        self.end["output"] = self.output()["output"]
 
     def crashed(self, frame):
         """A signal is about to end the program: the step where it stopped it."""
@@ -549,6 +564,20 @@ class Tracer:
                 "limit": self.limit}
 
 
+def whole(code, m):
+    """Whether a match of EXPR in code is the whole of an expression: not
+    the right of a binary & (x & y, x && y), nor the start of a longer one
+    (&p.b[1], &h->b, x + 1 * 2)."""
+    before = code[:m.start()].rstrip()
+    after = code[m.end():].lstrip()
+    if m.group(0).startswith("&") and (before[-1:].isalnum() or before[-1:] in ")]_&") \
+            and not re.search(r"\breturn$", before):
+        return False
+    if not m.group(0).startswith("&") and before[-1:] in ("*", "/", "%", "&"):
+        return False  # *p - 4 is (*p) - 4; a * b + 2 is (a * b) + 2
+    return not re.match(r"(->|\.|\[|\(|[*/%])", after)
+
+
 def frame_vbits(pairs):
     """vbits(address, size) for a frame's variables, read in one range."""
     spans = [(int(v.address), v.type.sizeof) for _, v in pairs if v.address is not None]
@@ -556,8 +585,8 @@ def frame_vbits(pairs):
         return lambda a, n: None
     lo = min(a for a, _ in spans)
     hi = max(a + n for a, n in spans)
-    if hi - lo > 1 << 16:  # far apart: each on its own
-        return lambda a, n: heap.vbits(a, n) if n <= 1 << 16 else None
+    if hi - lo > 1 << 16:  # far apart, or a big one: each on its own, what is recorded of it
+        return lambda a, n: [f for off, k in values.cut(n) for f in heap.vbits(a + off, k)]
     flags = heap.vbits(lo, hi - lo)
     return lambda a, n: flags[a - lo:a - lo + n]
 

@@ -33,9 +33,14 @@ class Types:
 
     def add(self, t):
         name = str(t)
+        s = t.strip_typedefs()
+        if "{...}" in name and s.code in (gdb.TYPE_CODE_STRUCT, gdb.TYPE_CODE_UNION):
+            # an unnamed struct or union: named by its members, as two of
+            # them are both "struct {...}"
+            name = name.replace("{...}", "{%s}" % "; ".join(
+                "%s %s" % (f.type, f.name or "") for f in s.fields()))
         if name in self.table:
             return name
-        s = t.strip_typedefs()
         entry = {"size": t.sizeof}
         self.table[name] = entry  # before the members: a struct may point to itself
         code = s.code
@@ -121,7 +126,8 @@ def aggregate(types, name):
 
 
 def describe(types, name, value, address, defined):
-    """A trace var from a gdb value; defined(address, size) gives its vbits."""
+    """A trace var from a gdb value; defined(address, size) gives the vbits
+    of its recorded bytes (the ranges cut gives)."""
     t = value.type
     size = t.sizeof
     tname = types.add(t)
@@ -149,11 +155,14 @@ def describe(types, name, value, address, defined):
 
 
 def byte_list(address, size, known):
-    """The recorded bytes of an object, None for a byte not set."""
-    out = []
+    """The recorded bytes of an object, None for a byte not set; known says
+    per recorded byte (the ranges cut gives, in order) whether it is set,
+    or is None when all are."""
+    out, k = [], 0
     for off, length in cut(size):
         raw = read(address + off, length) or bytes(length)
-        flags = known[off:off + length] if known is not None else [True] * length
+        flags = known[k:k + length] if known is not None else [True] * length
+        k += length
         out += [b if ok else None for b, ok in zip(raw, flags)]
     return out
 

@@ -37,6 +37,7 @@ sys.path.insert(1, os.path.join(ROOT, "checker"))
 import draw  # noqa: E402
 import lessons  # noqa: E402
 import marks  # noqa: E402
+import sandbox  # noqa: E402
 import show  # noqa: E402
 
 SKIP = 77
@@ -227,6 +228,23 @@ class Drawing(unittest.TestCase):
         self.assertEqual(closing[:2], ["memory_crash ── at the end", "Ended by signal 11, a "
                                        "segmentation fault: it wrote to address 0x0 at line 10."])
         self.assertIn("The last 6 bytes in stdout's buffer were never written.", closing)
+
+    def test_unset_values_past_the_end_and_what_is_printed_at_exit(self):
+        t = recorded("swap")
+        row = next(r for r in draw.draw(t, 0, True) if r.startswith("  x "))
+        self.assertEqual(row.split()[2], "?")  # x before its first store
+        t = synthetic({"size": 5, "type": "char", "bytes": list(b"hello")}, [("b", 0)])
+        t["steps"][0]["errors"] = [{"kind": "InvalidWrite", "what": "Invalid write of size 1",
+                                    "aux": [], "line": 19, "block": "0x1000", "offset": 5}]
+        lines = draw.draw(t, 0, True)
+        cells = next(r for r in lines if "│ h │" in r)
+        self.assertTrue(cells.rstrip().endswith("│ o │ ╳ │"), cells)
+        self.assertIn("╳ line 19 wrote past the end, at [5]", "\n".join(lines))
+        t["steps"][0]["calls_left_out"] = 9950
+        self.assertIn("(9,950 calls left out)", "\n".join(draw.draw(t, 0, True)))
+        t["end"] = {"status": 0, "signal": None, "output": "bye\n",
+                    "left": {"records": [], "summary": {}, "words": []}}
+        self.assertIn('output so far: "bye\\n"', draw.draw(t, 1, True))
 
     def test_closing_picture_in_valgrinds_words(self):
         rows = [("memory", ["  definitely lost: 12 bytes in 1 blocks",
@@ -511,6 +529,9 @@ class Learner(unittest.TestCase):
         self.assertEqual(block_at(step, a["points_to"])["size"], 4000)
         self.assertEqual(ints(block_at(step, a["points_to"]))[:2], [7, None])
         self.assertIn("into no block", marks.target(step, t, far))
+        moved = t["steps"][after(t, "c = realloc")]
+        old = [b for b in moved["blocks"] if b["size"] == 4]
+        self.assertEqual([(b["freed"], b["reached"]) for b in old], [(True, False)])
         s = next(b for b in step["blocks"] if b.get("name") == "s")
         self.assertEqual((s["kind"], s["type"]), ("stack", "struct shape"))
         rows = draw.struct_rows(t, step, s, {}, draw.UTF8, 60)
@@ -553,6 +574,53 @@ class Learner(unittest.TestCase):
             self.assertEqual(sorted(os.listdir(home)), [".cache", "victim"])
             with open(victim) as f:
                 self.assertEqual(f.read(), "mine")
+
+
+    def test_pointers_into_members_and_lines_that_take_no_address(self):
+        t = learner("members/pair.c")
+        step = t["steps"][after(t, "free(h)")]
+        words = {v["name"]: marks.shown(t, step, v) for v in step["frames"][0]["vars"]}
+        self.assertEqual((words["pa"], words["pb"], words["hb"]),
+                         ("main p.a", "main p.b[1]", "A.b[1], freed"))
+        exprs = {e["name"] for s in t["steps"] for e in s["exprs"]}
+        self.assertEqual(exprs & {"&y", "&mask", "&h", "&p", "pb - 4"}, set())
+        self.assertIn("&p.a", "".join(s["text"] for s in t["steps"]))
+        flat = {b["name"]: [n for n, _, _ in marks.members(t, b["type"])]
+                for b in step["blocks"] if b.get("name") in ("u", "r")}
+        self.assertEqual(flat, {"u": ["k", "i", "f"], "r": ["one.a", "two.b", "two.c"]})
+
+    def test_nothing_it_starts_outlives_it_or_reaches_out(self):
+        source = os.path.join(HERE, "learner", "escape", "escape.c")
+        # a process of the program's own user, outside its run (as root it runs as nobody)
+        outside = subprocess.Popen(["sleep", "60"],
+                                   preexec_fn=sandbox.as_nobody if os.geteuid() == 0 else None)
+        try:
+            for args in ([], ["kill"]):
+                with self.subTest(args=args):
+                    subprocess.run([os.path.join(ROOT, "show"), source] + args,
+                                   capture_output=True)
+                    time.sleep(0.5)
+                    self.assertEqual(running("escape"), [])
+                    self.assertIsNone(outside.poll())
+        finally:
+            outside.kill()
+            outside.wait()
+
+
+def running(name):
+    """The processes, not ended, whose command line holds name."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                line = f.read()
+            with open("/proc/%s/stat" % pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            continue
+        if name.encode() in line and state != "Z" and int(pid) != os.getpid():
+            found.append(line.replace(b"\0", b" ").decode(errors="replace"))
+    return found
 
 
 class Command(unittest.TestCase):
@@ -619,7 +687,7 @@ class Command(unittest.TestCase):
         for keys, title in rows:
             with self.subTest(keys=keys):
                 screen = self.page(["copy"], keys, rows=24, cols=80)
-                titles = re.findall(r"copy ── (step \d+ of \d+)", screen)
+                titles = re.findall(r"copy ── (step \d+ of \d+|at the end)", screen)
                 self.assertEqual(titles[-1], title)
 
     def test_pager_keeps_the_head_in_view(self):

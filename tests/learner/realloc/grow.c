@@ -1,5 +1,5 @@
-// A block grown by realloc, a pointer left at its old place, a union, and a
-// free of the same block twice.
+// A block grown by realloc, a pointer left at its old place, one moved with
+// no name left at it, a union, and a free of the same block twice.
 #include <stdlib.h>
 
 struct point {
@@ -25,6 +25,9 @@ int main(void)
     int *old = a;
     a = realloc(a, 1000 * sizeof(int));
     int *far = (int *)16;
+    int *c = malloc(sizeof *c);
+    c = realloc(c, 100 * sizeof *c);
+    free(c);
     free(a);
     free(a); /* again */
     return old == far;
