@@ -20,10 +20,11 @@ GROUPS = (("stack", "stack"), ("global", "globals"), ("read-only", "read-only da
           ("heap", "heap"))
 
 
-def dest(trace, step, p):
-    """The id of what the address p points at: a cell ('c ADDRESS K'), a
-    block as a whole ('b ADDRESS'), a variable drawn as itself ('v
-    ADDRESS'), or None."""
+def dest(trace, step, p, want=None):
+    """The id of what the address p (of a pointer to type want) points at:
+    a cell ('c ADDRESS K'), a struct's member ('m ADDRESS OFFSET'), a block
+    as a whole ('b ADDRESS'), a variable drawn as itself ('v ADDRESS'), or
+    None."""
     if p == 0:
         return None
     block, offset = marks.block_of(step["blocks"], "0x%x" % p)
@@ -31,11 +32,18 @@ def dest(trace, step, p):
         return None
     if not marks.drawn(trace, block):
         return "v " + block["address"]
-    kind = marks.type_of(trace, block["type"])["kind"]
-    if block["freed"] or block["bytes"] is None or kind in ("struct", "union") and \
-            block["size"] <= marks.elem_size(trace, block):
+    if block["freed"] or block["bytes"] is None:
         return "b " + block["address"]
-    return "c %s %d" % (block["address"], offset // marks.elem_size(trace, block))
+    size = marks.elem_size(trace, block)
+    k, inner = divmod(offset, size)
+    if marks.type_of(trace, block["type"])["kind"] in ("struct", "union"):
+        if marks.member_at(trace, block["type"], inner, want) is None:
+            return "b " + block["address"] if k == 0 else "m %s %d" % (block["address"],
+                                                                       k * size)
+        for _, ftype, off in marks.members(trace, block["type"]):
+            if off <= inner < off + max(marks.type_of(trace, ftype)["size"], 1):
+                return "m %s %d" % (block["address"], k * size + off)
+    return "c %s %d" % (block["address"], k)
 
 
 def pointer_at(raw):
@@ -62,7 +70,8 @@ def var_view(trace, step, var, backrefs, seen):
     # &x, where x stands among the names, needs no arrow of its own
     if var.get("set", True) and "points_to" in var and \
             not (re.fullmatch(r"&\w+", var["name"]) and var.get("frame") is not None):
-        to = dest(trace, step, int(var["points_to"], 16))
+        to = dest(trace, step, int(var["points_to"], 16),
+                  marks.type_of(trace, var["type"]).get("target"))
     key = "v " + var["address"] if var.get("address") else None
     return {"id": key, "name": var["name"], "type": var["type"], "value": value,
             "at": (var.get("address") or "")[-4:], "to": to,
@@ -150,6 +159,8 @@ def step_view(trace, i, seen):
             "remarks": [[kind, words] for kind, words in marks.remarks(trace, i)],
             "globals": [var_view(trace, step, v, backrefs, seen) for v in step["globals"]],
             "frames": frames, "groups": groups,
+            "calls_left_out": "(%s left out)" % marks.plural(step["calls_left_out"], "call")
+            if step.get("calls_left_out") else None,
             "hidden": "and %s more that no name reaches (%s)" % (
                 marks.plural(hidden["blocks"], "heap block"),
                 marks.plural(hidden["bytes"], "byte")) if hidden.get("blocks") else None,
@@ -166,13 +177,14 @@ def data(trace):
             "typed": marks.text(trace["input"].encode("latin-1"), True),
             "sources": trace["sources"],
             "steps": views,
-            "ending": marks.ending(trace), "left": marks.left_words(trace)}
+            "ending": marks.ending(trace), "left": marks.left_words(trace),
+            "end_output": (trace.get("end") or {}).get("output", "")}
 
 
 def embed(value):
-    """JSON that may stand inside a script element."""
-    return json.dumps(value, separators=(",", ":")).replace("</", "<\\/").replace(
-        "<!--", "<\\!--")
+    """JSON that may stand inside a script element: no "<" in it ends the
+    element or opens a comment there (JSON has "<" only inside strings)."""
+    return json.dumps(value, separators=(",", ":")).replace("<", "\\u003c")
 
 
 # Nothing may come from outside the file: no request leaves it.
@@ -341,7 +353,7 @@ let at = 0, shownSource = null;
 function outputUpTo(i) {
   let s = "";
   for (let k = 0; k <= Math.min(i, N - 1); k++) s += T.steps[k].output;
-  return s;
+  return i >= N ? s + T.end_output : s;
 }
 
 function escaped(s) {  // each byte as itself or C's escape, as the terminal shows it
@@ -479,6 +491,7 @@ function render(i) {
       names.append(el("h2", k === s.frames.length - 1 ? "running" : "", f.title));
       if (!f.vars.length) names.append(el("div", "names", "(no variables)"));
       for (const v of f.vars) names.append(varRow(v));
+      if (k === 0 && s.calls_left_out) names.append(el("div", "names", s.calls_left_out));
     });
     for (const g of s.groups) {
       memory.append(el("h2", "", g.title));

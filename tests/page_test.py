@@ -84,6 +84,7 @@ class Page(unittest.TestCase):
         os.makedirs(cls.shots, exist_ok=True)
         cls.copy, cls.copy_trace = shown("copy", cls.work)
         cls.swap, cls.swap_trace = shown("swap", cls.work)
+        cls.ptrwalk, cls.ptrwalk_trace = shown("ptrwalk", cls.work)
         cls.freed, cls.freed_trace = shown(
             os.path.join(HERE, "learner", "use_after_free", "memory.c"), cls.work)
         cls.b = browser()
@@ -126,6 +127,41 @@ class Page(unittest.TestCase):
             self.assertNotIn(outside, text.replace('"http://www.w3.org/2000/svg"', ""))
         errors = [e for e in self.b.get_log("browser") if e["level"] in ("SEVERE", "WARNING")]
         self.assertEqual(errors, [])
+
+    def test_text_that_looks_like_markup_stays_text(self):
+        from selenium.webdriver.common.by import By
+
+        odd = copy.deepcopy(self.copy_trace)
+        tricky = "// <!-- </script><b>x</b> -->"
+        odd["sources"]["copy.cpp"][0] = tricky
+        odd["input"] = "<!--</script>\n"
+        path = os.path.join(self.work, "odd.html")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(page.page(odd))
+        self.open(path)
+        self.assertEqual(self.b.get_log("browser"), [])
+        self.assertEqual(self.b.find_element(By.ID, "line-1").text[1:].strip(), tricky)
+        self.assertEqual(self.b.find_elements(By.CSS_SELECTOR, "#code b"), [])
+        self.assertIn("<!--</script>", self.b.find_element(By.ID, "typed").text)
+
+    def test_an_expression_ends_on_its_cell_and_a_change_is_marked(self):
+        steps = self.ptrwalk_trace["steps"]
+        k = next(k for k, s in enumerate(steps) if any(e["name"] == "moki + 2" for e in s["exprs"]))
+        moki = next(v for v in steps[k]["frames"][0]["vars"] if v["name"] == "moki")
+        self.open(self.ptrwalk, k + 1)
+        from selenium.webdriver.common.by import By
+
+        arrows = [a for a in self.b.find_elements(By.CSS_SELECTOR, "path.a")
+                  if a.get_attribute("data-to") == "c %s 2" % moki["points_to"]]
+        self.assertEqual(len(arrows), 1)
+        self.assertTrue(self.ends_in(arrows[0], self.element("c %s 2" % moki["points_to"])))
+        # copy after b = a: b's value has changed, a's has not
+        steps = self.copy_trace["steps"]
+        i = next(n for n in range(1, len(steps)) if steps[n - 1]["text"].strip() == "b = a;")
+        a, b = steps[i]["globals"]
+        self.open(self.copy, i + 1)
+        self.assertIn("changed", self.element("v " + b["address"]).get_attribute("class"))
+        self.assertNotIn("changed", self.element("v " + a["address"]).get_attribute("class"))
 
     def test_two_names_for_one_line_meet_on_one_cell(self):
         steps = self.copy_trace["steps"]
