@@ -34,7 +34,7 @@ def bwrap():
             done = subprocess.run(sandbox_argv("/") + ["true"], capture_output=True,
                                   preexec_fn=as_nobody if os.geteuid() == 0 else None)
             _bwrap = (done.returncode == 0, "bubblewrap may not make a sandbox here: "
-                      + done.stderr.decode(errors="replace").strip())
+                      + done.stderr.decode(errors="replace").strip().rstrip("."))
     return _bwrap
 
 

@@ -304,7 +304,8 @@ def output_rows(trace, i, g, width, pending=0):
     if len(chunks) > 3:
         rows[0] = head + '"' + g["more"] + chunks[-3][1:] + '"'
     if pending:
-        rows.append(fit("  (the last %s still wait in stdout's buffer)" % marks.plural(pending, "byte"),
+        rows.append(fit("  (the last %s still wait%s in stdout's buffer)" % (
+            marks.plural(pending, "byte"), "s" if pending == 1 else ""),
                         width, g["more"]))
     return rows
 

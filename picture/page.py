@@ -504,7 +504,8 @@ function render(i) {
   const out = outputUpTo(at);
   $("output").textContent = out ? "\u201c" + escaped(out) + "\u201d" : "(nothing)";
   $("pending").textContent = at < N && s.pending ?
-    "(the last " + s.pending + " bytes still wait in stdout's buffer)" : "";
+    (s.pending === 1 ? "(the last byte still waits" : "(the last " + s.pending +
+     " bytes still wait") + " in stdout's buffer)" : "";
   arrows();
   if (location.hash !== "#" + (at + 1)) history.replaceState(null, "", "#" + (at + 1));
 }
