@@ -579,16 +579,18 @@ def whole(code, m):
 
 
 def frame_vbits(pairs):
-    """vbits(address, size) for a frame's variables, read in one range."""
+    """vbits(address, size) of the recorded bytes (the ranges cut gives) of
+    a frame's variables, read in one range when they lie close together."""
     spans = [(int(v.address), v.type.sizeof) for _, v in pairs if v.address is not None]
     if not spans:
         return lambda a, n: None
     lo = min(a for a, _ in spans)
     hi = max(a + n for a, n in spans)
-    if hi - lo > 1 << 16:  # far apart, or a big one: each on its own, what is recorded of it
-        return lambda a, n: [f for off, k in values.cut(n) for f in heap.vbits(a + off, k)]
-    flags = heap.vbits(lo, hi - lo)
-    return lambda a, n: flags[a - lo:a - lo + n]
+    read = heap.vbits
+    if hi - lo <= 1 << 16:
+        flags = heap.vbits(lo, hi - lo)
+        read = lambda a, n: flags[a - lo:a - lo + n]  # noqa: E731
+    return lambda a, n: [f for off, k in values.cut(n) for f in read(a + off, k)]
 
 
 def line_entries(functions):

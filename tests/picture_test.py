@@ -559,6 +559,11 @@ class Learner(unittest.TestCase):
         self.assertEqual((name["kind"], name["type"], name["size"]), ("stack", "char", 8))
         self.assertEqual(name["bytes"], [ord("b"), ord("o"), ord("b"), 0, None, None, None, None])
         self.assertEqual(int(var(step, "p")["points_to"], 16) - int(name["address"], 16), 3)
+        # the last bytes of a long array: the variable's and its block's are one
+        step = t["steps"][after(t, "big[9999]")]
+        big = next(b for b in step["blocks"] if b.get("name") == "big")
+        self.assertEqual(var(step, "big")["bytes"][-2:], [None, ord("z")])
+        self.assertEqual(big["bytes"][-2:], [None, ord("z")])
 
     def test_it_never_writes_where_the_learner_is(self):
         with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as here:

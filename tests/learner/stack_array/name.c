@@ -1,4 +1,5 @@
-// A name in an array on the stack: the bytes after the closing zero are never set.
+// A name in an array on the stack: the bytes after the closing zero are never
+// set; and an array longer than a picture, set only at its end.
 #include <stdio.h>
 #include <string.h>
 
@@ -7,6 +8,8 @@ int main(void)
     char name[8];
     strcpy(name, "bob");
     char *p = name + 3;
-    printf("%s %d\n", name, *p);
+    char big[10000];
+    big[9999] = 'z';
+    printf("%s %d %c\n", name, *p, big[9999]);
     return 0;
 }
