@@ -200,20 +200,17 @@ def check(name, source, program, memcheck_too, color):
     report["built"] = program
     libs = sandbox.folder("check-program-")
     try:
-        shutil.copy2(program, os.path.join(libs, name))
         # the prompt library of the build the program comes from
         library = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(program))),
                                "askline")
         if source is not None or not os.path.isdir(library):
             library = os.path.join(ROOT, "build", "askline")
-        for f in os.listdir(library):
-            if f.startswith("libaskline.so"):
-                shutil.copy2(os.path.join(library, f), libs, follow_symlinks=True)
+        copy = sandbox.install(program, libs, library, name)
         own = {os.path.basename(source or name + ".cpp")}
         with open(program, "rb") as f:
             asan = b"__asan_init" in f.read()  # built with AddressSanitizer (the suite's)
         for case in lessons.load(name)["cases"]:
-            got = run_case(os.path.join(libs, name), libs, case, memcheck_too, own,
+            got = run_case(copy, libs, case, memcheck_too, own,
                            source is None, asan)
             serious = [k for k, _ in got["problems"] if k not in ("output", "status", "file")]
             if not got["problems"] and not got["memory"]:

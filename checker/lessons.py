@@ -24,6 +24,7 @@ Run as a command, it writes the tour's steps as shell words:
     python3 checker/lessons.py tour [PROGRAM...]
 """
 
+import functools
 import json
 import os
 import shlex
@@ -34,8 +35,9 @@ ROOT = os.path.dirname(HERE)
 FOLDER = os.path.join(ROOT, "lessons")
 
 
+@functools.lru_cache(maxsize=None)
 def names():
-    """The programs, in the tour's order."""
+    """The programs, in the tour's order (read once: show and check ask often)."""
     found = [load(f[:-5]) for f in os.listdir(FOLDER) if f.endswith(".json")]
     return [lesson["program"] for lesson in sorted(found, key=lambda x: x["order"])]
 

@@ -105,6 +105,18 @@ def folder(prefix="check-"):
     return path
 
 
+def install(program, folder, library, name):
+    """A copy of program, named name, in folder (one of folder()'s), with
+    the prompt library found in library beside it: the sandbox's user may
+    read them there, wherever the originals are."""
+    shutil.copy2(program, os.path.join(folder, name))
+    for f in os.listdir(library):
+        if f.startswith("libaskline.so"):
+            shutil.copy2(os.path.join(library, f), folder)
+    hand_over(folder)
+    return os.path.join(folder, name)
+
+
 def hand_over(path):
     """Run as root, the program runs as nobody: what it is given to write
     becomes nobody's."""

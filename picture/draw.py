@@ -205,6 +205,7 @@ def draw(trace, i, utf8=True, width=WIDTH):
     if i >= len(steps):
         return closing(trace, g, width)
     step = steps[i]
+    calls, hidden, pending = marks.unseen(step)
     title = "%s %s step %d of %d" % (trace["program"], g["h"] * 2, i + 1, len(steps))
     out = [fit(title, width, g["more"])]
     if i > 0:
@@ -239,8 +240,8 @@ def draw(trace, i, utf8=True, width=WIDTH):
         left += var_rows(trace, step, f["vars"] + exprs, backrefs, g, left_w, wname, wtype)
         if not f["vars"] and not exprs:
             left.append("  (no variables)")
-        if n == 0 and step.get("calls_left_out"):
-            left.append("(%s left out)" % marks.plural(step["calls_left_out"], "call"))
+        if n == 0 and calls:
+            left.append(calls)
 
     right = []
     # the heap first (the lessons are about it), then the rest; what no
@@ -253,11 +254,8 @@ def draw(trace, i, utf8=True, width=WIDTH):
         if right:
             right.append("")
         right += block_rows(trace, step, block, pointers.get(block["address"], {}), g, right_w)
-    hidden = step.get("hidden") or {}
-    if hidden.get("blocks"):
-        right += ["", fit("and %s more that no name reaches (%s)" % (
-            marks.plural(hidden["blocks"], "heap block"), marks.plural(hidden["bytes"], "byte")),
-            right_w, g["more"])]
+    if hidden:
+        right += ["", fit(hidden, right_w, g["more"])]
     if not right:
         right = ["(no blocks reached)"]
 
@@ -272,7 +270,7 @@ def draw(trace, i, utf8=True, width=WIDTH):
         out += ["NAMES"] + [fit(a, width, g["more"]) for a in left]
         out += ["", "MEMORY"] + [fit(b, width, g["more"]) for b in right]
     out.append("")
-    out += output_rows(trace, i, g, width, step.get("pending", 0))
+    out += output_rows(trace, i, g, width, pending)
     return out
 
 
@@ -290,7 +288,7 @@ def wrap(text, width, indent="  "):
     return [r[:width] for r in rows]
 
 
-def output_rows(trace, i, g, width, pending=0):
+def output_rows(trace, i, g, width, pending=None):
     """The output so far: its last three rows, every byte as what it is."""
     head = "output so far: "
     data = marks.output(trace, i)
@@ -304,9 +302,7 @@ def output_rows(trace, i, g, width, pending=0):
     if len(chunks) > 3:
         rows[0] = head + '"' + g["more"] + chunks[-3][1:] + '"'
     if pending:
-        rows.append(fit("  (the last %s still wait%s in stdout's buffer)" % (
-            marks.plural(pending, "byte"), "s" if pending == 1 else ""),
-                        width, g["more"]))
+        rows.append(fit("  " + pending, width, g["more"]))
     return rows
 
 

@@ -292,9 +292,6 @@ class Book:
     def where(self, p, target, types, named, regions):
         held = self.heap_block(p)
         region = next((r for r in regions if r[0] <= p < r[1]), None)
-        if held is None and region is None and not any(
-                start <= p < start + max(size, 1) for start, size, _, _, _ in named):
-            return None  # (a variable may lie in stack not mapped yet: a big array)
         if held is None and region is not None and region[2] == "heap":
             # a block of a loop's many not listed one by one, one freed
             # before it could be seen, or none at all
@@ -322,6 +319,8 @@ class Book:
                     t = types.table[t]["target"]
                 return {"address": start, "size": size, "kind": "global" if frame is None
                         else "stack", "name": name, "frame": frame, "type": t}
+        if region is None:  # (a variable may lie in stack not mapped yet: a big array)
+            return None
         lo, hi, kind = region
         tinfo = types.table.get(target) if target else None
         tsize = max(tinfo["size"], 1) if tinfo else 1

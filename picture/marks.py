@@ -173,7 +173,7 @@ def target(step, trace, var):
     one = block["size"] <= size
     whole = type_of(trace, var.get("type"))
     part = member_at(trace, block["type"], offset - index * size, whole.get("target"))
-    inside = "." + part if part else ""  # a pointer to a member: main p.b[1]
+    inside = "." + part[0] if part else ""  # a pointer to a member: main p.b[1]
     if block.get("name"):
         return label(step, names, block) + ("" if one else "[%d]" % index) + inside
     name = names[block["address"]]
@@ -186,9 +186,10 @@ def target(step, trace, var):
 
 
 def member_at(trace, tname, offset, want):
-    """The member of a struct or union type at offset ('b[1]', 'corner.x'),
-    or None for the whole of it: at offset 0, a pointer to the struct's own
-    type (want) or to no type known points at the whole."""
+    """The member of a struct or union type at offset, in words and by its
+    own offset (('b[1]', 4), ('corner.x', 0)), or None for the whole of it:
+    at offset 0, a pointer to the struct's own type (want) or to no type
+    known points at the whole."""
     if type_of(trace, tname)["kind"] not in ("struct", "union") or \
             offset == 0 and want in (tname, None):
         return None
@@ -196,8 +197,9 @@ def member_at(trace, tname, offset, want):
         t = type_of(trace, ftype)
         if off <= offset < off + max(t["size"], 1):
             if t["kind"] == "array":
-                return "%s[%d]" % (name, (offset - off) // max(type_of(trace, t["target"])["size"], 1))
-            return name
+                k = (offset - off) // max(type_of(trace, t["target"])["size"], 1)
+                return "%s[%d]" % (name, k), off
+            return name, off
     return None
 
 
@@ -375,6 +377,21 @@ def remarks(trace, i):
     if step.get("signal"):
         out.append(("signal", signal_words(step["signal"])))
     return out
+
+
+def unseen(step):
+    """What a step leaves out, in words: (the calls of a deep recursion,
+    the heap blocks no name reaches beyond those drawn, the bytes still in
+    stdout's buffer), each None when there are none."""
+    hidden = step.get("hidden") or {}
+    pending = step.get("pending", 0)
+    return ("(%s left out)" % plural(step["calls_left_out"], "call")
+            if step.get("calls_left_out") else None,
+            "and %s more that no name reaches (%s)" % (
+                plural(hidden["blocks"], "heap block"), plural(hidden["bytes"], "byte"))
+            if hidden.get("blocks") else None,
+            "(the last %s still wait%s in stdout's buffer)" % (
+                plural(pending, "byte"), "s" if pending == 1 else "") if pending else None)
 
 
 def left_words(trace):

@@ -37,12 +37,10 @@ def dest(trace, step, p, want=None):
     size = marks.elem_size(trace, block)
     k, inner = divmod(offset, size)
     if marks.type_of(trace, block["type"])["kind"] in ("struct", "union"):
-        if marks.member_at(trace, block["type"], inner, want) is None:
-            return "b " + block["address"] if k == 0 else "m %s %d" % (block["address"],
-                                                                       k * size)
-        for _, ftype, off in marks.members(trace, block["type"]):
-            if off <= inner < off + max(marks.type_of(trace, ftype)["size"], 1):
-                return "m %s %d" % (block["address"], k * size + off)
+        part = marks.member_at(trace, block["type"], inner, want)
+        if part is None and k == 0:
+            return "b " + block["address"]
+        return "m %s %d" % (block["address"], k * size + (part[1] if part else 0))
     return "c %s %d" % (block["address"], k)
 
 
@@ -82,10 +80,11 @@ def block_view(trace, step, block, names, pointers, seen):
     """One block: its heading, and its cells or members (each with where it
     points, for a pointer) or a box saying what it is."""
     t = marks.type_of(trace, block["type"])
+    wrong = marks.wrongs(trace, step, block)
     out = {"id": "b " + block["address"], "head": marks.heading(step, names, block),
            "at": block["address"][-4:], "kind": block["kind"], "freed": block["freed"],
            "lost": not block.get("reached", True), "library": bool(block.get("library")),
-           "wrong": [words for words, _ in marks.wrongs(trace, step, block)],
+           "wrong": [words for words, _ in wrong],
            "names": sorted({n for ns in pointers.values() for n in ns})}
     if block["freed"]:
         out["box"] = "freed: not the program's now"
@@ -113,7 +112,7 @@ def block_view(trace, step, block, names, pointers, seen):
         out["type"] = block["type"]
         return out
     items, rest, omitted = marks.cells(trace, step, block)
-    past = max([k for _, k in marks.wrongs(trace, step, block)], default=len(items) - 1)
+    past = max([k for _, k in wrong], default=len(items) - 1)
     cells = []
     for k, text in enumerate(items[:CELLS]):
         p = pointer_at(block["bytes"][k * size:k * size + 8]) if pointer else None
@@ -151,7 +150,7 @@ def step_view(trace, i, seen):
         blocks.sort(key=lambda b: b["lost"] or b["freed"])
         if blocks:
             groups.append({"title": title, "blocks": blocks})
-    hidden = step.get("hidden") or {}
+    calls, hidden, pending = marks.unseen(step)
     return {"file": step["file"], "line": step["line"], "text": step["text"].strip(),
             "ran": steps[i - 1]["line"] if i else None,
             "ran_text": steps[i - 1]["text"].strip() if i else None,
@@ -159,12 +158,8 @@ def step_view(trace, i, seen):
             "remarks": [[kind, words] for kind, words in marks.remarks(trace, i)],
             "globals": [var_view(trace, step, v, backrefs, seen) for v in step["globals"]],
             "frames": frames, "groups": groups,
-            "calls_left_out": "(%s left out)" % marks.plural(step["calls_left_out"], "call")
-            if step.get("calls_left_out") else None,
-            "hidden": "and %s more that no name reaches (%s)" % (
-                marks.plural(hidden["blocks"], "heap block"),
-                marks.plural(hidden["bytes"], "byte")) if hidden.get("blocks") else None,
-            "output": step["output"], "pending": step.get("pending", 0)}
+            "calls_left_out": calls, "hidden": hidden,
+            "output": step["output"], "pending": pending}
 
 
 def data(trace):
@@ -503,9 +498,7 @@ function render(i) {
   $("typed").textContent = T.typed ? "\u201c" + T.typed + "\u201d" : "(nothing)";
   const out = outputUpTo(at);
   $("output").textContent = out ? "\u201c" + escaped(out) + "\u201d" : "(nothing)";
-  $("pending").textContent = at < N && s.pending ?
-    (s.pending === 1 ? "(the last byte still waits" : "(the last " + s.pending +
-     " bytes still wait") + " in stdout's buffer)" : "";
+  $("pending").textContent = at < N && s.pending ? s.pending : "";
   arrows();
   if (location.hash !== "#" + (at + 1)) history.replaceState(null, "", "#" + (at + 1));
 }

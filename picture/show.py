@@ -214,7 +214,8 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
         if box:
             programs = sandbox.folder("show-program-")
             folders.append(programs)
-            binary = copy_program(binary, programs)
+            binary = sandbox.install(binary, programs, os.path.join(ROOT, "build", "askline"),
+                                     os.path.basename(binary))
             # only what a program needs of the environment; TMPDIR for valgrind's own files
             env = {"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": programs, "HOME": cwd,
                    "TMPDIR": "/tmp", "LANG": os.environ.get("LANG", "C.UTF-8")}
@@ -304,18 +305,6 @@ vgdb --wait=20 --pid=$! --vgdb-prefix="$p" <"$p-in" >"$p-out" 2>"$p-said" 3<&-
 wait"""
 
 
-def copy_program(binary, folder):
-    """A copy of a learner's program, with the prompt library beside it,
-    where nobody may read them."""
-    shutil.copy2(binary, folder)
-    library = os.path.join(ROOT, "build", "askline")
-    for f in os.listdir(library):
-        if f.startswith("libaskline.so"):
-            shutil.copy2(os.path.join(library, f), folder)
-    sandbox.hand_over(folder)
-    return os.path.join(folder, os.path.basename(binary))
-
-
 def child_pid(fd):
     """The program's process id, from what bubblewrap tells on its info pipe."""
     import select
@@ -376,32 +365,32 @@ def wanted(opts):
         sys.stderr.write(said)
         if binary is None:
             fail("%s does not compile (the compiler's words are above)" % opts["program"], 1)
-    run = lessons.load(name)["show"] if name in lessons.names() else {}
+    known = lessons.load(name) if name in lessons.names() else {"show": {}, "cases": []}
+    run = known["show"]
     if opts["case"] is not None:
-        cases = lessons.load(name)["cases"] if name in lessons.names() else []
-        run = next((c for c in cases if c["name"] == opts["case"]), None)
+        run = next((c for c in known["cases"] if c["name"] == opts["case"]), None)
         if run is None:
             fail("%s has no case '%s'; ./check %s names them" % (name, opts["case"], name), 2)
     text = lessons.bytes_of(run.get("input", "")) if opts["input"] is None else opts["input"]
-    args, cwd, files = opts["args"], os.getcwd(), None
+    args, cwd, files, copies = opts["args"], os.getcwd(), None, {}
     if not args or opts["case"] is not None:  # in a folder of its own
         args, cwd, files = run.get("args", []), None, run.get("files")
     elif own:  # never where the learner is: what the arguments name is copied in
-        args, cwd, files = copied(args)
+        args, copies = copied(args)
+        cwd = None
 
     def setup(folder):
-        for path, content in (files or {}).items():
-            if isinstance(content, str):
-                lessons.make_files(folder, {path: content})
-            else:
-                os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
-                shutil.copy2(content[0], os.path.join(folder, path))
+        lessons.make_files(folder, files)
+        for path, source in copies.items():
+            os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+            shutil.copy2(source, os.path.join(folder, path))
     return name, binary, args, text, cwd, setup, own
 
 
 def copied(args):
     """The arguments of a learner's program run in a fresh folder: each
-    that names one of the learner's files becomes a copy of it there."""
+    that names one of the learner's files becomes a copy of it there.
+    (the arguments, {name of a copy: the file it copies})"""
     out, files = [], {}
     for a in args:
         if os.path.isfile(a):
@@ -411,14 +400,14 @@ def copied(args):
             if os.path.isabs(copy) or copy.startswith(".."):
                 copy = os.path.basename(a)
             k = 2
-            while copy in files and files[copy] != (a,):
+            while copy in files and files[copy] != a:
                 copy = "%d-%s" % (k, os.path.basename(a))
                 k += 1
-            files[copy] = (a,)
+            files[copy] = a
             out.append(copy)
         else:
             out.append(a)
-    return out, None, files
+    return out, files
 
 
 def lesson(opts):
@@ -615,12 +604,10 @@ def lesson_pages(opts):
     entries, status = [], 0
     for name in names:
         lesson_ = lessons.load(name)
-        words = lesson_["tour"].get("picture") or []
-        moment = dict(opts, program=name, args=[], at=words[1::2] if words[:1] == ["--at"]
-                      else [], after=words[1::2] if words[:1] == ["--after"] else [])
+        words = parse([name] + (lesson_["tour"].get("picture") or []))  # --at/--after
+        moment = dict(opts, program=name, args=[], at=words["at"], after=words["after"])
         result = lesson(moment)
-        picked = chosen(result, moment) if words else [0]
-        start = picked[0] if picked else 0
+        start = (chosen(result, moment) or [0])[0]
         write_page(os.path.join(folder, name + ".html"), webpage.page(result, start))
         entries.append((name, name + ".html", lesson_["point"], start + 1))
         status |= ended(result)
