@@ -17,8 +17,10 @@ FAKES = {
     "dpkg-query": 'for p in $INSTALLED; do [ "$p" = "$4" ] && { echo "install ok installed"; '
                   'exit 0; }; done; exit 1',
     "apt-get": 'echo "apt-get $*" >>"$LOG"',
-    "sudo": 'echo "sudo" >>"$LOG"; exec "$@"',
-    "id": 'echo "$AS_UID"',
+    # asked with -n whether it would let the user in without a password
+    "sudo": 'if [ "$1" = -n ]; then echo "sudo -n" >>"$LOG"; exit ${NOPASSWD:-1}; fi; '
+            'echo "sudo" >>"$LOG"; exec "$@"',
+    "id": 'if [ "$1" = -nG ]; then echo "$AS_GROUPS"; else echo "$AS_UID"; fi',
 }
 
 
@@ -27,7 +29,7 @@ def machine(work, tools):
     ones the script needs."""
     bin_ = os.path.join(work, "bin")
     os.mkdir(bin_)
-    for name in ("bash", "sh", "awk", "grep", "env", "dirname", "cat"):
+    for name in ("bash", "sh", "awk", "grep", "env", "dirname", "cat", "true"):
         os.symlink(shutil.which(name), os.path.join(bin_, name))
     for name in tools:
         path = os.path.join(bin_, name)
@@ -42,25 +44,36 @@ class Install(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work:
             log = os.path.join(work, "log")
             env = {"PATH": machine(work, tools), "INSTALLED": " ".join(installed),
-                   "AS_UID": str(uid), "LOG": log}
+                   "AS_UID": str(uid), "AS_GROUPS": "bob users", "LOG": log}
             env.update(extra or {})
             done = subprocess.run([shutil.which("bash"), INSTALL, "tour"], env=env,
                                   capture_output=True, text=True, stdin=subprocess.DEVNULL)
-            called = open(log).read().split("\n")[:-1] if os.path.exists(log) else []
+            called = []
+            if os.path.exists(log):
+                with open(log) as f:
+                    called = f.read().split("\n")[:-1]
             return done, called
 
     def test_machines(self):
         everything = ["dpkg-query", "apt-get", "sudo", "id"]
+        update = "apt-get update -qq"
+        install = "apt-get install --no-install-recommends cmake -y -qq"
         rows = [  # tools, installed, uid, more env, status, calls, what it says
             (everything, TOUR, 1000, {}, 0, [], ""),
-            (everything, TOUR[1:], 0, {}, 0,
-             ["apt-get update -qq", "apt-get install -y -qq cmake"],
-             "with: apt-get install cmake"),
-            (everything, TOUR[1:], 1000, {}, 0,
-             ["sudo", "apt-get update -qq", "sudo", "apt-get install -y -qq cmake"],
-             "with: sudo apt-get install cmake"),
+            (everything, TOUR[1:], 0, {}, 0, [update, install],
+             "with: apt-get install --no-install-recommends cmake"),
+            # sudo without a password, or as one of Debian's sudo group: it is used
+            (everything, TOUR[1:], 1000, {"NOPASSWD": "0"}, 0,
+             ["sudo -n", "sudo", update, "sudo", install],
+             "with: sudo apt-get install --no-install-recommends cmake"),
+            (everything, TOUR[1:], 1000, {"AS_GROUPS": "ann sudo users"}, 0,
+             ["sudo -n", "sudo", update, "sudo", install], "with: sudo apt-get"),
+            # sudo that would not let this user in: never asked, one line instead
+            (everything, TOUR[1:], 1000, {}, 1, ["sudo -n"],
+             "ask someone who is root to run 'apt-get install --no-install-recommends "
+             "cmake', then run this again"),
             (["dpkg-query", "apt-get", "id"], TOUR[1:], 1000, {}, 1, [],
-             "ask someone who is root to run: apt-get install cmake"),
+             "ask someone who is root to run 'apt-get install --no-install-recommends cmake'"),
             (everything, [], 1000, {"NO_INSTALL": "1"}, 0, [], ""),
             (["id"], [], 1000, {}, 1, [], "this system has no apt-get"),
         ]
@@ -72,6 +85,9 @@ class Install(unittest.TestCase):
                 self.assertIn(said, done.stdout + done.stderr)
                 if not said:
                     self.assertEqual(done.stdout + done.stderr, "")
+                if status:  # one line, and root is never asked to run a file of this folder
+                    self.assertEqual(done.stderr.count("\n"), 1, done.stderr)
+                    self.assertNotIn(ROOT, done.stderr)
 
 
 if __name__ == "__main__":
