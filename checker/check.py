@@ -12,6 +12,8 @@ usage: ./check PROGRAM [FILE...] [--junit REPORT] [--jobs N] [--no-memcheck]
   --junit REPORT  also write a JUnit XML report, for CI and classroom tools
   --jobs N        FILEs checked at once (default: one per core)
   --no-memcheck   leave the memcheck runs out
+  --as-me         where no sandbox can be made and you are not root, run
+                  your own FILE as you anyway (never others' files)
   --program PATH  check a program already built, as PROGRAM (for the tests)
 
 The cases are in lessons/PROGRAM.json. A case of the lesson that fails
@@ -19,7 +21,10 @@ makes the status 1; a case that shows one of the collection's own choices
 gives advice, unless the version crashes, hangs, errs in memory or loses a
 file on it. Each run is limited in time (2 s; 30 s under memcheck), memory,
 output (1 MB), file size and processes; with bubblewrap it sees the system
-read-only and no network, and may write nothing but its own folder.
+read-only and no network, and may write nothing but its own folder. Where
+bubblewrap may not make its sandbox (a container or a chroot), a FILE runs
+as a user of its own when check runs as root, and not at all otherwise
+unless --as-me says it may run as you.
 """
 
 import difflib
@@ -32,7 +37,7 @@ import signal
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import ThreadPoolExecutor
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -66,26 +71,25 @@ def printf_line(data):
 
 # ----- one case ----------------------------------------------------------------
 
-def run_case(program, libs, case, memcheck_too, own, exact, asan):
+def run_case(program, libs, case, memcheck_too, own, exact, asan, as_me):
     """What one case shows of a program: a dict of its verdict and problems."""
     got = {"name": case["name"], "kind": case["kind"], "problems": [], "memory": []}
     stdin = lessons.bytes_of(case.get("input", ""))
-    where = sandbox.folder()
-    try:
+    env = {"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": libs}
+    memory = sandbox.MEMORY
+    if asan:  # it reserves terabytes of address space, and leaks are memcheck's to judge
+        env["ASAN_OPTIONS"], memory = "detect_leaks=0", None
+    with sandbox.Box(as_me) as box:
+        where = box.folder()
         lessons.make_files(where, case.get("files"))
-        sandbox.hand_over(where)
-        env = {"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": libs, "HOME": where}
-        memory = sandbox.MEMORY
-        if asan:  # it reserves terabytes of address space, and leaks are memcheck's to judge
-            env["ASAN_OPTIONS"], memory = "detect_leaks=0", resource.RLIM_INFINITY
-        r = sandbox.run([program] + case.get("args", []), where, stdin, reads=[libs], env=env,
-                        memory=memory)
+        box.hand_over(where)
+        env["HOME"] = where
+        r = box.run([program] + case.get("args", []), where, stdin, reads=[libs], env=env,
+                    memory=memory)
         got.update(out=r.out, status=r.status, signal=r.signal)
         judge(case, r, where, got)
-    finally:
-        shutil.rmtree(where, ignore_errors=True)
     if memcheck_too and not (r.timed_out or r.flooded):
-        got["memory"] = memory_problems(program, libs, case, stdin, env, own, exact)
+        got["memory"] = memory_problems(program, libs, case, stdin, env, own, exact, as_me)
     return got
 
 
@@ -151,29 +155,26 @@ def difference(want, got):
             "at byte %d" % (a, b, " " * column, k + 1))
 
 
-def memory_problems(program, libs, case, stdin, env, own, exact):
+def memory_problems(program, libs, case, stdin, env, own, exact, as_me):
     """The case once more under memcheck: its errors, and the blocks lost
     beyond what the lesson's own program loses."""
-    where = sandbox.folder()
-    logs = sandbox.folder("check-memcheck-")
-    try:
+    with sandbox.Box(as_me) as box:
+        where = box.folder()
+        logs = box.folder("check-memcheck-")
         lessons.make_files(where, case.get("files"))
-        sandbox.hand_over(where)
+        box.hand_over(where)
         xml = os.path.join(logs, "memcheck.xml")
         argv = ["valgrind", "--tool=memcheck", "--xml=yes", "--xml-file=" + xml,
                 "--log-file=" + os.path.join(logs, "log"), "--leak-check=full",
                 "--show-leak-kinds=definite,indirect", "--track-origins=yes", "--vgdb=no",
                 program] + case.get("args", [])
-        sandbox.run(argv, where, stdin, seconds=MEMCHECK_SECONDS, memory=MEMCHECK_MEMORY,
-                    reads=[libs], writes=[logs], env=env)
+        box.run(argv, where, stdin, seconds=MEMCHECK_SECONDS, memory=MEMCHECK_MEMORY,
+                reads=[libs], writes=[logs], env=dict(env, HOME=where))
         try:
             with open(xml, encoding="utf-8", errors="replace") as f:
                 text = f.read()
         except OSError:
             return []
-    finally:
-        shutil.rmtree(where, ignore_errors=True)
-        shutil.rmtree(logs, ignore_errors=True)
     errors, leaks = memcheck.read(text, own)
     found = [memcheck.words(e) for e in errors]
     allowed = case.get("lost", [0, 0])
@@ -190,28 +191,30 @@ def memory_problems(program, libs, case, stdin, env, own, exact):
 
 # ----- one version -------------------------------------------------------------
 
-def check(name, source, program, memcheck_too, color):
-    """Every case of a lesson on one version: a report (a plain dict)."""
-    report = {"program": name, "source": source, "built": None, "said": "", "cases": []}
+def check(name, source, program, memcheck_too, color, as_me=False):
+    """Every case of a lesson on one version: a report (a plain dict).
+    as_me: the version may run as the user where nothing safer can be had
+    (the collection's own programs always may)."""
+    report = {"program": name, "source": source, "built": None, "said": "", "cases": [],
+              "as_me": as_me and source is not None and sandbox.how()["kind"] is None}
     if program is None:
         program, report["said"] = recipe.build(source, name, color)
         if program is None:
             return report
     report["built"] = program
-    libs = sandbox.folder("check-program-")
+    # the prompt library of the build the program comes from
+    library = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(program))),
+                           "askline")
+    if source is not None or not os.path.isdir(library):
+        library = os.path.join(ROOT, "build", "askline")
+    libs, copy = sandbox.install(program, library, name)
     try:
-        # the prompt library of the build the program comes from
-        library = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(program))),
-                               "askline")
-        if source is not None or not os.path.isdir(library):
-            library = os.path.join(ROOT, "build", "askline")
-        copy = sandbox.install(program, libs, library, name)
         own = {os.path.basename(source or name + ".cpp")}
         with open(program, "rb") as f:
             asan = b"__asan_init" in f.read()  # built with AddressSanitizer (the suite's)
         for case in lessons.load(name)["cases"]:
             got = run_case(copy, libs, case, memcheck_too, own,
-                           source is None, asan)
+                           source is None, asan, as_me or source is None)
             serious = [k for k, _ in got["problems"] if k not in ("output", "status", "file")]
             if not got["problems"] and not got["memory"]:
                 got["verdict"] = "pass"
@@ -271,6 +274,8 @@ def details(report, got):
         rows.append("      memcheck: " + words)
     rows.append("      by hand:  " + reproduce(report, case))
     show = "./show" if os.getcwd() == ROOT else shlex.quote(os.path.join(ROOT, "show"))
+    if report["as_me"]:  # as it was checked: here, a file runs as the user only when asked
+        show += " --as-me"
     rows.append("      see it:   %s %s --case %s" % (show, shlex.quote(report["source"] or
                                                                  report["program"]),
                                                     shlex.quote(case["name"])))
@@ -332,7 +337,7 @@ def junit(reports, path):
 
 def parse(argv):
     opts = {"program": None, "files": [], "junit": None, "jobs": os.cpu_count() or 1,
-            "memcheck": True, "built": None}
+            "memcheck": True, "built": None, "as_me": False}
     k = 0
     while k < len(argv):
         a = argv[k]
@@ -353,6 +358,8 @@ def parse(argv):
             continue
         if a == "--no-memcheck":
             opts["memcheck"] = False
+        elif a == "--as-me":
+            opts["as_me"] = True
         elif a.startswith("-"):
             fail("no option %s; ./check --help tells all" % a)
         elif opts["program"] is None and not opts["files"] and a in lessons.names():
@@ -383,6 +390,14 @@ def main():
         signal.signal(s, stop)
     opts = parse(sys.argv[1:])
     color = sys.stdout.isatty()
+    if opts["files"]:
+        what = opts["files"][0] if len(opts["files"]) == 1 else "each file"
+        said = sandbox.words(what, opts["as_me"])
+        if said and sandbox.how()["kind"] is None and not opts["as_me"]:
+            fail(said)
+        if said:
+            print("check: " + said, file=sys.stderr)
+    name = opts["program"]
     if opts["built"] is None:  # the library and the programs, when stale
         done = subprocess.run([os.path.join(ROOT, "setup", "build")], stdin=subprocess.DEVNULL)
         if done.returncode != 0:
@@ -390,22 +405,20 @@ def main():
     if opts["memcheck"] and shutil.which("valgrind") is None:
         fail("valgrind is not installed, and the memory of each case is checked with it: "
              "run ./tour first, which installs it")
-    ok, why = sandbox.bwrap()
-    if not ok:
-        print("check: %s, so the programs run with their limits but without the sandbox"
-              % why, file=sys.stderr)
-    name = opts["program"]
+    as_me = opts["as_me"]
     if not opts["files"]:
         built = opts["built"] or os.path.join(ROOT, "build", "bin", name)
         reports = [check(name, None, built, opts["memcheck"], color)]
         print("\n".join(show_report(reports[0], color)))
     elif len(opts["files"]) == 1:
-        reports = [check(name, opts["files"][0], None, opts["memcheck"], color)]
+        reports = [check(name, opts["files"][0], None, opts["memcheck"], color, as_me)]
         print("\n".join(show_report(reports[0], color)))
     else:
         reports = []
-        with ProcessPoolExecutor(max_workers=opts["jobs"]) as pool:
-            jobs = [pool.submit(check, name, f, None, opts["memcheck"], False)
+        # threads: each check waits on its programs, and threads need no
+        # shared memory (/dev/shm), which some containers do not give
+        with ThreadPoolExecutor(max_workers=opts["jobs"]) as pool:
+            jobs = [pool.submit(check, name, f, None, opts["memcheck"], False, as_me)
                     for f in opts["files"]]
             for f, job in zip(opts["files"], jobs):
                 report = job.result()

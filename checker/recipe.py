@@ -5,8 +5,9 @@ program lands in a folder of its own, never in the project's build/."""
 
 import hashlib
 import os
-import resource
 import subprocess
+
+import sandbox
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -49,14 +50,6 @@ def command(source, binary, color=False):
             + ["-Wl,--as-needed"])
 
 
-def limits():
-    """A learner's file is compiled within limits too: #include "/dev/zero"
-    would take every byte of memory the machine has."""
-    for what, value in ((resource.RLIMIT_CPU, SECONDS), (resource.RLIMIT_AS, MEMORY),
-                        (resource.RLIMIT_FSIZE, MEMORY), (resource.RLIMIT_CORE, 0)):
-        resource.setrlimit(what, (value, value))
-
-
 def build(source, name, color=False):
     """(the program, or None, and what the compiler said)."""
     ext = os.path.splitext(source)[1]
@@ -66,8 +59,11 @@ def build(source, name, color=False):
     os.makedirs(folder, exist_ok=True)
     binary = os.path.join(folder, name)
     try:
-        done = subprocess.run(command(source, binary, color), capture_output=True,
-                              preexec_fn=limits, timeout=SECONDS * 2)
+        # within limits too: #include "/dev/zero" would take every byte of
+        # memory the machine has
+        done = subprocess.run(sandbox.as_user(None) + sandbox.limited(SECONDS, MEMORY, MEMORY)
+                              + command(source, binary, color), capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=SECONDS * 2)
     except subprocess.TimeoutExpired:
         return None, "%s: the compiler did not finish within %d s\n" % (source, SECONDS * 2)
     said = (done.stdout + done.stderr).decode("utf-8", "replace")

@@ -20,7 +20,9 @@ UTF8 = {"h": "─", "v": "│", "tl": "┌", "tr": "┐", "bl": "└", "br": "�
         "back": "◄", "more": "…", "sep": "│", "x": "╳"}
 ASCII = {"h": "-", "v": "|", "tl": "+", "tr": "+", "bl": "+", "br": "+",
          "tt": "+", "bt": "+", "dh": " ", "dv": ":", "up": "^", "arrow": "->",
-         "back": "<", "more": "~", "sep": "|", "x": "x"}
+         "back": "<", "more": "~", "sep": "|", "x": "!!"}
+# A mark is never what a cell can hold: a byte is one character or an escape
+# that starts with a backslash, a number has digits, a pointer a block's letter.
 
 
 def fit(text, width, more):
@@ -70,12 +72,14 @@ def block_rows(trace, step, block, pointers, g, width):
         return rows + struct_rows(trace, step, block, pointers, g, width)
     # an access past the end, which memcheck caught: its cells, crossed out
     beyond = max([k for _, k in wrong], default=len(items) - 1) - len(items) + 1
-    items += [g["x"]] * max(beyond, 0)
-    widest = max((len(x) for x in items + rest), default=1)
+    beyond = max(beyond, 0)
+    widest = max((len(x) for x in items + rest + [g["x"]] * min(beyond, 1)), default=1)
     cell = max(3, widest + (1 if widest <= 2 else 2))
     per_row = max(1, min(16, (width - 3) // (cell + 1)))
-    if t["kind"] in ("char", "uchar") and len(items) > per_row:
-        return rows + strip_rows(items, rest, omitted, pointers, v, g, width)
+    if t["kind"] in ("char", "uchar") and len(items) + beyond > per_row:
+        return rows + strip_rows(items, rest, omitted, pointers, v, g, width, beyond) + [
+            fit("  %s %s" % (g["x"], words), width, g["more"]) for words, _ in wrong]
+    items += [g["x"]] * beyond
     shown = items[:per_row * CELL_ROWS]
     for start in range(0, len(shown), per_row):
         part = shown[start:start + per_row]
@@ -97,9 +101,10 @@ def block_rows(trace, step, block, pointers, g, width):
     return rows
 
 
-def strip_rows(items, rest, omitted, pointers, v, g, width):
+def strip_rows(items, rest, omitted, pointers, v, g, width, beyond=0):
     """A long string: its characters in one strip, not cell by cell, each
-    byte as itself or its escape."""
+    byte as itself or its escape; beyond: accesses past its end, marked
+    after the strip's end (inside it, a mark would read as characters)."""
     room = width - 6
     rows, row, cols, at = [], "", [], []
     for k, x in enumerate(items):
@@ -113,7 +118,7 @@ def strip_rows(items, rest, omitted, pointers, v, g, width):
         row += x
         cols.append(k)
     else:
-        rows.append(("  " + v + row + v, at))
+        rows.append(("  " + v + row + v + g["x"] * beyond, at))
     out = []
     for text, marked in rows:
         out.append(text)

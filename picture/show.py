@@ -19,6 +19,7 @@ usage: ./show PROGRAM|FILE [--input TEXT] [--case NAME] [--at TEXT]...
                  (--at and --after can be repeated; a picture shows when
                  any of them matches)
   --json         print the trace itself instead of the pictures
+  --print        print every picture, one after another, even on a terminal
   --html [PATH]  write the pictures as one page for a browser instead, which
                  needs nothing but itself (default: PROGRAM.html here); it
                  opens at the first step --at/--after pick
@@ -28,6 +29,8 @@ usage: ./show PROGRAM|FILE [--input TEXT] [--case NAME] [--at TEXT]...
                  index.html that links them in the tour's order
   --steps N      record at most N steps (default 2000)
   --seconds N    trace for at most N seconds (default 20)
+  --as-me        where no sandbox can be made and you are not root, run
+                 your own FILE as you anyway (as ./check --as-me)
   ARGS           the program's own arguments (fileclone: SOURCE DEST)
 
 Without ARGS the program runs in a temporary folder of its own, so no file
@@ -105,7 +108,7 @@ def unescape(text):
 def parse(argv):
     opts = {"program": None, "input": None, "case": None, "at": [], "after": [],
             "json": False, "html": None, "open": False, "lessons": None, "args": [],
-            "steps": 2000, "seconds": 20.0}
+            "steps": 2000, "seconds": 20.0, "as_me": False, "print": False}
     k = 0
     while k < len(argv):
         a = argv[k]
@@ -144,6 +147,10 @@ def parse(argv):
             opts["html"] = ""
         elif a == "--open":
             opts["open"] = True
+        elif a == "--as-me":
+            opts["as_me"] = True
+        elif a == "--print":
+            opts["print"] = True
         elif opts["program"] is None:
             opts["program"] = a
         else:
@@ -166,41 +173,25 @@ def build():
         fail("the programs could not be built (see above).", 2)
 
 
-def limits(seconds, size=WRITE_LIMIT):
-    """For a traced program (or gdb): a file size limit, a CPU limit beyond
-    the time the trace may take, and death with show itself."""
-    def apply():
-        import ctypes
-        import resource
-
-        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
-        cpu = int(seconds) * 2 + 60
-        resource.setrlimit(resource.RLIMIT_CPU, (cpu, cpu))
-        ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-    return apply
-
-
-def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=False):
+def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=None):
     """The trace of binary run with args on the bytes text as its standard
     input, in cwd (None: a new folder of its own, which setup(folder) may
-    fill first); None when gdb wrote none, with what gdb said. Boxed, the
-    program runs as ./check runs a learner's: a copy of it, in the sandbox,
-    as nobody when show is root."""
+    fill first); None when gdb wrote none, with what gdb said. In a box (a
+    sandbox.Box) the program runs as ./check runs a learner's: a copy of
+    it, as the box protects it; otherwise as the user, within limits."""
     binary = os.path.abspath(binary)
     work = tempfile.mkdtemp(prefix="show-")
-    procs, folders, pid, init = [], [work], None, None
+    procs, folders, init = [], [work], None
     try:
         if cwd is None:
-            cwd = sandbox.folder("show-run-") if box else os.path.join(work, "run")
-            folders.append(cwd)
+            cwd = box.folder("show-run-") if box else os.path.join(work, "run")
             os.makedirs(cwd, exist_ok=True)
             if setup:
                 setup(cwd)
             if box:
-                sandbox.hand_over(cwd)
+                box.hand_over(cwd)
         # valgrind's own files (its errors, its log, the pipes gdb reaches it by)
-        vg = sandbox.folder("show-valgrind-") if box else work
-        folders.append(vg)
+        vg = box.folder("show-valgrind-") if box else work
         files = {k: os.path.join(work, k) for k in ("input", "output", "errors", "trace.json")}
         files.update({k: os.path.join(vg, k) for k in ("vg.xml", "vg.log")})
         with open(files["input"], "wb") as f:
@@ -210,34 +201,40 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
                 "--vgdb-stop-at=startup,exit", "--vgdb-prefix=" + prefix, "--xml=yes",
                 "--xml-file=" + files["vg.xml"], "--log-file=" + files["vg.log"],
                 "--leak-check=no"]
-        env, fds, info, vgdb = None, (), None, None
+        # valgrind and vgdb name the pipes between them after the user and
+        # the host as each finds them in its environment: neither has them
+        env = {k: v for k, v in os.environ.items() if k not in ("LOGNAME", "USER", "HOST")}
+        fds, info, vgdb = (), None, None
         if box:
-            programs = sandbox.folder("show-program-")
+            programs, binary = sandbox.install(binary, os.path.join(ROOT, "build", "askline"),
+                                               os.path.basename(binary))
             folders.append(programs)
-            binary = sandbox.install(binary, programs, os.path.join(ROOT, "build", "askline"),
-                                     os.path.basename(binary))
             # only what a program needs of the environment; TMPDIR for valgrind's own files
             env = {"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": programs, "HOME": cwd,
                    "TMPDIR": "/tmp", "LANG": os.environ.get("LANG", "C.UTF-8")}
-            if sandbox.bwrap()[0]:
-                # vgdb runs in the sandbox beside valgrind, which checks by its
-                # pid that it is alive; gdb reaches it through two pipes
+            if box.pid_namespace():
+                # vgdb runs in the program's pid namespace beside valgrind,
+                # which it knows by that namespace's pid; gdb reaches it
+                # through two pipes
                 for side in ("in", "out"):
                     os.mkfifo("%s-%s" % (prefix, side), 0o600)
-                sandbox.hand_over(vg)
-                info, fds = os.pipe()
-                argv = sandbox.sandbox_argv(cwd, reads=[programs], writes=[vg], info=fds) + [
-                    "sh", "-c", INSIDE, "sh", prefix] + argv
-                fds = (fds,)
+                box.hand_over(vg)
+                if box.kind == "bwrap":
+                    info, fds = os.pipe()
+                    fds = (fds,)
+                argv = ["sh", "-c", INSIDE, "sh", prefix] + argv
                 vgdb = "sh -c 'cat \"$0-out\" & exec cat > \"$0-in\"' %s" % prefix
-            preexec = sandbox.limiter(seconds * 2 + 60, 4 << 30, WRITE_LIMIT)
+            command = box.command(argv, cwd, seconds * 2 + 60, 4 << 30, WRITE_LIMIT,
+                                  reads=[programs], writes=[vg],
+                                  info=fds[0] if fds else None)
         else:
-            preexec = limits(seconds)
+            command = sandbox.as_user(None) + sandbox.limited(int(seconds) * 2 + 60, None,
+                                                              WRITE_LIMIT) + argv
         with open(files["input"], "rb") as stdin, open(files["output"], "wb") as stdout, \
                 open(files["errors"], "wb") as stderr:
-            p = subprocess.Popen(argv + [binary] + args, stdin=stdin, stdout=stdout,
+            p = subprocess.Popen(command + [binary] + args, stdin=stdin, stdout=stdout,
                                  stderr=stderr, cwd=cwd, env=env, pass_fds=fds,
-                                 start_new_session=True, preexec_fn=preexec)
+                                 start_new_session=True)
         procs.append(p)
         pid = p.pid
         if info is not None:
@@ -246,24 +243,26 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
             if init is None:
                 return None, "bubblewrap did not start the program"
             pid = valgrind_in(init)
+        elif vgdb is not None:
+            pid = valgrind_in(p.pid)
         else:
-            vgdb = "vgdb --wait=20 --pid=%d --vgdb-prefix=%s" % (pid, prefix)
-            who = sandbox.nobody() if box and os.geteuid() == 0 else None
-            if who is not None:  # valgrind answers a vgdb of its own user only
+            vgdb = "env -u LOGNAME -u USER -u HOST vgdb --wait=20 --pid=%d --vgdb-prefix=%s" % (
+                pid, prefix)
+            if box and box.uid is not None:  # valgrind answers a vgdb of its own user only
                 vgdb = "setpriv --reuid=%d --regid=%d --clear-groups %s" % (
-                    who.pw_uid, who.pw_gid, vgdb)
+                    box.uid, box.uid, vgdb)
         env = dict(os.environ, PICTURE_PROGRAM=binary, PICTURE_PID=str(pid), PICTURE_VGDB=vgdb,
                    PICTURE_OUTPUT=files["output"], PICTURE_INPUT=files["input"],
                    PICTURE_XML=files["vg.xml"], PICTURE_OUT=files["trace.json"],
                    PICTURE_ARGS=json.dumps(args), PICTURE_STEPS=str(steps),
                    PICTURE_SECONDS=str(seconds), PYTHONDONTWRITEBYTECODE="1")
         gdb = subprocess.Popen(
+            sandbox.as_user(None) + sandbox.limited(int(seconds) * 2 + 60, None, TRACE_LIMIT) +
             ["gdb", "-nx", "-q", "-batch", "-iex",
              "python import sys; sys.path[:0] = [%r, %r]" % (HERE, os.path.join(ROOT, "checker")),
              "-x", os.path.join(HERE, "trace.py")],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-            stderr=subprocess.STDOUT, start_new_session=True,
-            preexec_fn=limits(seconds, TRACE_LIMIT))
+            stderr=subprocess.STDOUT, start_new_session=True)
         procs.append(gdb)
         try:
             said = gdb.communicate(timeout=seconds + 30)[0].decode("utf-8", "replace")
@@ -291,6 +290,8 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Fal
                 pass
         for p in procs:
             end(p)
+        if box:
+            box.close()
         for f in folders:
             shutil.rmtree(f, ignore_errors=True)
 
@@ -413,7 +414,15 @@ def copied(args):
 def lesson(opts):
     """The trace of a program, as the options ask."""
     name, binary, args, text, cwd, setup, own = wanted(opts)
-    result, said = trace(binary, args, text, cwd, opts["steps"], opts["seconds"], setup, own)
+    box = None
+    if own:  # a learner's file: as ./check runs it
+        said = sandbox.words(opts["program"], opts["as_me"])
+        if said and sandbox.how()["kind"] is None and not opts["as_me"]:
+            fail(said, 2)
+        if said:
+            print("show: " + said, file=sys.stderr)
+        box = sandbox.Box(opts["as_me"])
+    result, said = trace(binary, args, text, cwd, opts["steps"], opts["seconds"], setup, box)
     if result is None or result.get("error"):
         lines = [row for row in said.strip().split("\n") if row.strip()]
         reason = lines[-1] if lines else (result or {}).get("error") or "it said nothing"
@@ -499,8 +508,10 @@ def page(result, indices, utf8):
                 more.append("%d above" % top)
             if top + room < len(body):
                 more.append("%d below" % (len(body) - top - room))
-            hint = "Enter: forward  b: back  q: quit" + (
-                "  up/down: scroll (%s)" % ", ".join(more) if more else "")
+            keys = (["Enter: forward"] if k + 1 < len(indices) else []) + \
+                (["b: back"] if k > 0 else []) + \
+                ["q: quit" if k + 1 < len(indices) else "Enter or q: quit"]
+            hint = "  ".join(keys) + ("  up/down: scroll (%s)" % ", ".join(more) if more else "")
             sys.stdout.write("\033[H\033[2J" + "\n".join(row[:cols] for row in shown) + "\n"
                              + hint[:cols - 1])
             sys.stdout.flush()
@@ -556,7 +567,7 @@ def main():
         where = opts["program"] if opts["program"] not in lessons.names() else \
             "src/%s.cpp" % opts["program"]
         fail("no step matches --at/--after; the lines are in %s" % where, 1)
-    if sys.stdout.isatty() and sys.stdin.isatty():
+    if sys.stdout.isatty() and sys.stdin.isatty() and not opts["print"]:
         page(result, indices, utf8)
     else:
         width = shutil.get_terminal_size().columns if sys.stdout.isatty() else draw.WIDTH

@@ -22,15 +22,22 @@ ROOT = os.path.dirname(HERE)
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "checker"))
 import sandbox  # noqa: E402
+import suite  # noqa: E402
 
 SKIP = 77
+
+
+# Where no sandbox can be had, the versions in learner/ are the suite's own,
+# and run as the user; those that reach out are skipped.
+AS_ME = ["--as-me"] if sandbox.how()["kind"] is None else []
 
 
 def check(*args, env=None):
     """./check's status, its output, and its JUnit report as an element tree."""
     with tempfile.TemporaryDirectory() as work:
         report = os.path.join(work, "report.xml")
-        done = subprocess.run([os.path.join(ROOT, "check")] + list(args) + ["--junit", report],
+        done = subprocess.run([os.path.join(ROOT, "check")] + AS_ME + list(args) +
+                              ["--junit", report],
                               capture_output=True, text=True, env=env, timeout=600)
         tree = ET.parse(report) if os.path.exists(report) else None
     return done, tree
@@ -72,7 +79,7 @@ class Versions(unittest.TestCase):
                 for w in words:
                     self.assertIn(w, failure.text)
                 self.assertIn("by hand:  printf ", failure.text)
-                self.assertRegex(failure.text, r"see it:   \S*show \S*/%s --case '%s'\n?$" % (
+                self.assertRegex(failure.text, r"see it:   \S*show (--as-me )?\S*/%s --case '%s'\n?$" % (
                     re.escape(version), re.escape(name)))
                 if output_matched is not None:
                     self.assertEqual("expected  " not in failure.text, output_matched)
@@ -110,6 +117,8 @@ class Versions(unittest.TestCase):
             self.assertEqual(s.get("tests"), "9")
 
     def test_nothing_it_starts_outlives_the_check(self):
+        if sandbox.how()["kind"] is None:
+            self.skipTest("no sandbox here: the program would run as us")
         check("swap", os.path.join(HERE, "learner", "escape", "escape.c"))
         time.sleep(0.5)
         left = subprocess.run(["pgrep", "-af", "check-program-[^ ]*/swap"], capture_output=True,
@@ -117,29 +126,101 @@ class Versions(unittest.TestCase):
         self.assertEqual(left, "")
 
     def test_nothing_outside_its_folder_is_touched(self):
-        ok, why = sandbox.bwrap()
-        if not ok:
-            self.skipTest(why)
-        # check's own temporary folders in one of the test's own, as other
-        # tests that run beside this one make theirs in /tmp
-        with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as tmp:
-            os.chmod(tmp, 0o755)
-            victim = os.path.join(home, "victim")
+        kind = sandbox.how()["kind"]
+        if kind is None:
+            self.skipTest("no sandbox here: the program would run as us")
+        # places it names by their paths, which without the sandbox it could
+        # write: a folder of ours, a file of ours, one anyone may write (the
+        # sandbox's system is read-only), /tmp; and its own folder (HOME)
+        with tempfile.TemporaryDirectory(dir="/var/tmp") as mine, \
+                tempfile.TemporaryDirectory() as tmp:
+            os.chmod(mine, 0o755)
+            victim = os.path.join(mine, "victim")
             with open(victim, "w") as f:
                 f.write("mine")
+            anyone = os.path.join(mine, "anyone")
+            os.mkdir(anyone)
+            os.chmod(anyone, 0o777)
+            left = "/tmp/written-by-contactsave-%d" % os.getpid()
+            source = os.path.join(tmp, "contactsave.c")
+            with open(source, "w") as f:
+                f.write(OUTSIDE % {"mine": mine, "anyone": anyone, "victim": victim,
+                                   "left": left})
+            os.chmod(tmp, 0o755)
             cache = tempfile.mkdtemp()
-            env = dict(os.environ, HOME=home, VICTIM=victim, XDG_CACHE_HOME=cache, TMPDIR=tmp)
-            check(os.path.join(HERE, "learner", "writes_outside", "contactsave.c"), env=env)
-            self.assertEqual(os.listdir(home), ["victim"])
+            done, tree = check(source, env=dict(os.environ, XDG_CACHE_HOME=cache))
+            shutil.rmtree(cache)
+            self.assertIn("contactsave.c: 4 of", done.stdout)  # it ran
+            self.assertEqual(sorted(os.listdir(mine)), ["anyone", "victim"])
             with open(victim) as f:
                 self.assertEqual(f.read(), "mine")
-            self.assertNotIn("written-by-contactsave", os.listdir(tempfile.gettempdir()))
-            self.assertEqual(os.listdir(tmp), [])
-            shutil.rmtree(cache)
+            self.assertFalse(os.path.exists(left))
+            if kind == "bwrap":
+                self.assertEqual(os.listdir(anyone), [])
+
+    def test_without_a_sandbox_it_asks_before_it_runs_a_file_as_you(self):
+        if shutil.which("setpriv") is None:
+            self.skipTest("setpriv (util-linux) is not installed")
+        good = os.path.join(HERE, "learner", "good", "dupstr.c")
+        with tempfile.TemporaryDirectory() as work:
+            env = dict(os.environ, PATH=suite.without(os.path.join(work, "bin"), "bwrap"),
+                       HOME=work, XDG_CACHE_HOME=os.path.join(work, "cache"))
+            as_user = []
+            if os.geteuid() == 0:  # as root each runs as a user of its own
+                done, _ = check(good, env=env)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertIn("runs as a user of its own instead", done.stderr)
+                as_user = ["setpriv", "--reuid=%d" % sandbox.private_uid(), "--regid=65534",
+                           "--clear-groups"]
+                os.chmod(work, 0o777)
+                # the system's commands: root's own (a pyenv in /root) are not theirs
+                env["PATH"] = suite.without(os.path.join(work, "system"), "bwrap",
+                                            path=suite.SYSTEM)
+                env["XDG_CACHE_HOME"] = os.path.join(work, "theirs")
+            started = time.monotonic()
+            refused = subprocess.run(as_user + [os.path.join(ROOT, "check"), good], env=env,
+                                     capture_output=True, text=True, cwd=work)
+            self.assertEqual(refused.returncode, 2)
+            self.assertEqual(refused.stdout, "")
+            self.assertEqual(refused.stderr.count("\n"), 1, refused.stderr)
+            self.assertIn("would run as you", refused.stderr)
+            self.assertIn("--as-me", refused.stderr)
+            self.assertLess(time.monotonic() - started, 10)  # nothing was built or run
+            allowed = subprocess.run(as_user + [os.path.join(ROOT, "check"), "--as-me", good],
+                                     env=env, capture_output=True, text=True, cwd=work)
+            self.assertEqual(allowed.returncode, 0, allowed.stdout + allowed.stderr)
+            self.assertIn("runs as you, as you asked (--as-me)", allowed.stderr)
+
+
+# contactsave that writes where it has no business, by the paths it is given
+OUTSIDE = r"""
+#include <stdio.h>
+#include <unistd.h>
+
+#include "askline.h"
+
+int main(void)
+{
+    string name = get_string(NULL, "name: ");
+    string numbers = get_string(NULL, "numbers: ");
+    const char *away[] = {"%(mine)s/new", "%(anyone)s/new", "%(left)s", "%(victim)s"};
+    for (int k = 0; k < 4; k++) {
+        FILE *f = fopen(away[k], "w");
+        if (f != NULL)
+            fclose(f);
+    }
+    unlink("%(victim)s");
+    FILE *file = fopen("contactlog.txt", "w");
+    if (file == NULL)
+        return 1;
+    fprintf(file, "%%s\n%%s", name, numbers);
+    return 0;
+}
+"""
 
 
 if __name__ == "__main__":
     if shutil.which("valgrind") is None:
         print("SKIPPED: valgrind is not installed, and ./check runs every case under it")
         sys.exit(SKIP)
-    unittest.main()
+    suite.main()

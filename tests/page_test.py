@@ -25,6 +25,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "picture"))
 sys.path.insert(1, os.path.join(ROOT, "checker"))
 import page  # noqa: E402
+import suite  # noqa: E402
 
 SKIP = 77
 SHOTS = sys.argv.pop(1) if len(sys.argv) > 1 and not sys.argv[1].startswith("-") else None
@@ -301,4 +302,4 @@ if __name__ == "__main__":
     if why:
         print("SKIPPED: " + why)
         sys.exit(SKIP)
-    unittest.main()
+    suite.main()

@@ -39,6 +39,7 @@ import lessons  # noqa: E402
 import marks  # noqa: E402
 import sandbox  # noqa: E402
 import show  # noqa: E402
+import suite  # noqa: E402
 
 SKIP = 77
 LIMIT = 3.0  # seconds per whole trace of a program of the collection
@@ -240,6 +241,15 @@ class Drawing(unittest.TestCase):
         cells = next(r for r in lines if "│ h │" in r)
         self.assertTrue(cells.rstrip().endswith("│ o │ ╳ │"), cells)
         self.assertIn("╳ line 19 wrote past the end, at [5]", "\n".join(lines))
+        # in ASCII too the mark is no byte a cell could hold (an "x" would be)
+        for bytes_, mark in ((b"hello", "| o | !!|"), (b"x" * 20, "|" + "x" * 20 + "|!!")):
+            with self.subTest(bytes=bytes_):
+                t["steps"][0]["blocks"][0].update(bytes=list(bytes_), size=len(bytes_))
+                t["steps"][0]["errors"][0]["offset"] = len(bytes_)
+                lines = draw.draw(t, 0, False, 100)
+                self.assertTrue(any(r.rstrip().endswith(mark) for r in lines), lines)
+                self.assertIn("!! line 19 wrote past the end, at [%d]" % len(bytes_),
+                              "\n".join(lines))
         t["steps"][0]["calls_left_out"] = 9950
         self.assertIn("(9,950 calls left out)", "\n".join(draw.draw(t, 0, True)))
         t["end"] = {"status": 0, "signal": None, "output": "bye\n",
@@ -470,10 +480,15 @@ class Tracing(unittest.TestCase):
                 self.assertEqual(heads + left_out, empty + 1)  # each get_string call once
 
 
+# Where no sandbox can be had, the files of learner/ are the suite's own, and
+# run as the user; those that reach out are skipped.
+AS_ME = ["--as-me"] if sandbox.how()["kind"] is None else []
+
+
 def learner(source, *args, env=None):
     """The trace ./show draws of a learner's file in learner/."""
     done = subprocess.run([os.path.join(ROOT, "show"), os.path.join(HERE, "learner", source),
-                           "--json"] + list(args), capture_output=True, env=env)
+                           "--json"] + AS_ME + list(args), capture_output=True, env=env)
     assert done.returncode in (0, 1), done.stderr.decode()
     return json.loads(done.stdout)
 
@@ -566,6 +581,8 @@ class Learner(unittest.TestCase):
         self.assertEqual(big["bytes"][-2:], [None, ord("z")])
 
     def test_it_never_writes_where_the_learner_is(self):
+        if AS_ME:
+            self.skipTest("no sandbox here: the program would run as us")
         with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as here:
             victim = os.path.join(home, "victim")
             with open(victim, "w") as f:
@@ -581,6 +598,23 @@ class Learner(unittest.TestCase):
                 self.assertEqual(f.read(), "mine")
 
 
+    def test_where_no_sandbox_can_be_had_as_a_login_shell_starts_it(self):
+        # USER and LOGNAME set, as every login shell sets them: valgrind and
+        # vgdb must agree on the names of the pipes between them
+        with tempfile.TemporaryDirectory() as work:
+            env = dict(os.environ, USER="ann", LOGNAME="ann",
+                       PATH=suite.without(os.path.join(work, "bin"), "bwrap"))
+            for program in ("dupstr", os.path.join(HERE, "learner", "good", "dupstr.c")):
+                with self.subTest(program=program):
+                    done = subprocess.run(
+                        [os.path.join(ROOT, "show"), program, "--json"] +
+                        (["--as-me"] if os.geteuid() != 0 else []), capture_output=True,
+                        env=env)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    t = json.loads(done.stdout)
+                    self.assertEqual(t["end"]["status"], 0)
+                    self.assertEqual(marks.output(t, len(t["steps"])), b"a: a: hello\nhello\n")
+
     def test_pointers_into_members_and_lines_that_take_no_address(self):
         t = learner("members/pair.c")
         step = t["steps"][after(t, "free(h)")]
@@ -595,10 +629,10 @@ class Learner(unittest.TestCase):
         self.assertEqual(flat, {"u": ["k", "i", "f"], "r": ["one.a", "two.b", "two.c"]})
 
     def test_nothing_it_starts_outlives_it_or_reaches_out(self):
+        if AS_ME:
+            self.skipTest("no sandbox here: the program would run as us")
         source = os.path.join(HERE, "learner", "escape", "escape.c")
-        # a process of the program's own user, outside its run (as root it runs as nobody)
-        outside = subprocess.Popen(["sleep", "60"],
-                                   preexec_fn=sandbox.as_nobody if os.geteuid() == 0 else None)
+        outside = subprocess.Popen(["sleep", "60"])  # a process of ours, outside its run
         try:
             for args in ([], ["kill"]):
                 with self.subTest(args=args):
@@ -695,6 +729,30 @@ class Command(unittest.TestCase):
                 titles = re.findall(r"copy ── (step \d+ of \d+|at the end)", screen)
                 self.assertEqual(titles[-1], title)
 
+    def test_pager_offers_only_the_keys_that_do_something(self):
+        rows = [  # arguments, keys, what the hint must say and must not
+            (["copy"], [], "Enter: forward  q: quit", "b: back"),
+            (["copy"], ["\r"], "Enter: forward  b: back  q: quit", None),
+            (["swap", "--at", "swap1(&x, &y)"], [], "Enter or q: quit", "b: back"),
+        ]
+        for args, keys, said, unsaid in rows:
+            with self.subTest(args=args, keys=keys):
+                screen = self.page(args, keys, rows=24, cols=80).split("\x1b[H\x1b[2J")
+                last = screen[-1]
+                self.assertIn(said, last)
+                if unsaid:
+                    self.assertNotIn(unsaid, last)
+
+    def test_the_tour_keeps_its_lesson_above_the_picture(self):
+        screen = self.page(["copy"], ["\r"], rows=24, cols=80, program="tour",
+                           env={"TOUR_BIN": os.path.join(ROOT, "build", "bin")},
+                           ready=b"next program")
+        self.assertNotIn("\x1b[2J", screen)  # nothing is cleared away
+        lesson = screen.index("== copy ==")
+        self.assertLess(lesson, screen.index("$ "))  # the command, and its output
+        self.assertLess(screen.index("Hello\nHello"), screen.index("copy ── step"))
+        self.assertIn("(Enter: on to the next program)", screen)
+
     def test_pager_keeps_the_head_in_view(self):
         screen = self.page(["fileclone", "--at", "fclose(src)"], ["\x1b[B"] * 5, rows=12, cols=80)
         last = screen.split("\x1b[H\x1b[2J")[-1].rstrip("\n").split("\n")
@@ -704,12 +762,13 @@ class Command(unittest.TestCase):
         self.assertTrue(last[2].startswith("runs next"))
         self.assertIn("above", last[-1])
 
-    def page(self, args, keys, rows, cols):
-        """The screens ./show writes on a terminal of rows x cols, given keys."""
+    def page(self, args, keys, rows, cols, program="show", env=None, ready=b"quit"):
+        """The screens ./show (or program) writes on a terminal of rows x
+        cols, given keys once it has written ready."""
         pid, fd = pty.fork()
         if pid == 0:
-            os.environ.update(LINES=str(rows), COLUMNS=str(cols), LANG="C.UTF-8")
-            os.execv(os.path.join(ROOT, "show"), [os.path.join(ROOT, "show")] + args)
+            os.environ.update(LINES=str(rows), COLUMNS=str(cols), LANG="C.UTF-8", **(env or {}))
+            os.execv(os.path.join(ROOT, program), [os.path.join(ROOT, program)] + args)
         import fcntl
         import struct
         import termios
@@ -727,7 +786,7 @@ class Command(unittest.TestCase):
                     except OSError:
                         return
         deadline = time.monotonic() + 30
-        while b"quit" not in out and time.monotonic() < deadline:
+        while ready not in out and time.monotonic() < deadline:
             drain(0.2)
         for k in keys:
             os.write(fd, k.encode())
@@ -762,4 +821,4 @@ if __name__ == "__main__":
             if shutil.which(tool) is None:
                 print("SKIPPED: %s is not installed, and the traces are made with it" % tool)
                 sys.exit(SKIP)
-    unittest.main()
+    suite.main()

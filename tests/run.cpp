@@ -27,7 +27,8 @@ void fail(const char *what)
     throw std::runtime_error(std::string(what) + ": " + strerror(errno));
 }
 
-// The environment of the test with p.env laid over it.
+// The environment of the test with p.env laid over it: NAME=value sets NAME,
+// a NAME alone takes it out.
 std::vector<std::string> environment(const std::vector<std::string> &extra)
 {
     std::vector<std::string> env;
@@ -35,11 +36,13 @@ std::vector<std::string> environment(const std::vector<std::string> &extra)
         std::string s = *e;
         bool replaced = false;
         for (const auto &x : extra)
-            replaced |= x.substr(0, x.find('=') + 1) == s.substr(0, s.find('=') + 1);
+            replaced |= x.substr(0, x.find('=')) == s.substr(0, s.find('='));
         if (!replaced)
             env.push_back(s);
     }
-    env.insert(env.end(), extra.begin(), extra.end());
+    for (const auto &x : extra)
+        if (x.find('=') != std::string::npos)
+            env.push_back(x);
     return env;
 }
 

@@ -8,7 +8,7 @@ struct Proc {
     std::vector<std::string> argv;  // argv[0]: a program of the collection, or a path with a slash
     std::string in;                 // the whole of standard input
     std::string dir;                // working directory; empty for the test's own
-    std::vector<std::string> env;   // NAME=value, added to the test's environment
+    std::vector<std::string> env;   // NAME=value, laid over the test's environment; NAME: out
     int timeout = 60;               // seconds, then the process is killed
     std::string out_path;           // standard output to this file instead of a pipe
 };

@@ -8,6 +8,8 @@ import subprocess
 import tempfile
 import unittest
 
+import suite
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INSTALL = os.path.join(ROOT, "setup", "install")
 with open(os.path.join(ROOT, "setup", "packages")) as f:
@@ -90,5 +92,59 @@ class Install(unittest.TestCase):
                     self.assertNotIn(ROOT, done.stderr)
 
 
+# A stand-in cmake for ./test: each preset's run fails, skips or passes as
+# RESULTS says ("default=fail sanitize=skip"), writing the logs ctest writes.
+CMAKE = r"""preset=$3; dir=build; [ $preset = default ] || dir=build-$preset
+echo "$preset" >>"$LOG"
+mkdir -p $dir/Testing/Temporary
+case " $RESULTS " in
+*" $preset=fail "*) echo "1:Some.Test" >$dir/Testing/Temporary/LastTestsFailed.log; exit 8 ;;
+*" $preset=broken "*) exit 1 ;;
+*" $preset=skip "*) printf '1/2 Test: cases\nSKIPPED: a case: no sandbox here\n' \
+  >$dir/Testing/Temporary/LastTest.log ;;
+esac
+exit 0"""
+
+
+class Test(unittest.TestCase):
+    """./test runs both presets whatever the first gives, names every
+    failure and skip, and fails when any test failed."""
+
+    def test_runs(self):
+        rows = [  # results of the presets, status, presets run, lines at the end
+            ("", 0, ["default", "sanitize"], ["every test passed"]),
+            ("default=fail", 1, ["default", "sanitize"],
+             ["failed (default): Some.Test", "1 failed; every other test passed or is named above as skipped"]),
+            ("default=broken sanitize=skip", 1, ["default", "sanitize"],
+             ["skipped (sanitize): cases: a case: no sandbox here",
+              "failed (default): its build or configuration (see above)"]),
+            ("sanitize=skip", 0, ["default", "sanitize"],
+             ["skipped (sanitize): cases: a case: no sandbox here",
+              "every test passed, but for the skipped ones named above"]),
+        ]
+        for results, status, presets, said in rows:
+            with self.subTest(results=results), tempfile.TemporaryDirectory() as work:
+                os.makedirs(os.path.join(work, "setup"))
+                shutil.copy(os.path.join(ROOT, "test"), work)
+                with open(os.path.join(work, "setup", "install"), "w") as f:
+                    f.write("#!/bin/sh\nexit 0\n")
+                os.chmod(os.path.join(work, "setup", "install"), 0o755)
+                bin_ = machine(work, [])
+                with open(os.path.join(bin_, "cmake"), "w") as f:
+                    f.write("#!/bin/sh\n" + CMAKE + "\n")
+                os.chmod(os.path.join(bin_, "cmake"), 0o755)
+                for name in ("mkdir", "rm", "printf"):
+                    os.symlink(shutil.which(name), os.path.join(bin_, name))
+                log = os.path.join(work, "log")
+                done = subprocess.run([os.path.join(work, "test")], capture_output=True,
+                                      text=True, env={"PATH": bin_, "RESULTS": results,
+                                                      "LOG": log})
+                self.assertEqual(done.returncode, status, done.stdout + done.stderr)
+                with open(log) as f:
+                    self.assertEqual(f.read().split(), presets)
+                for words in said:
+                    self.assertIn(words + "\n", done.stdout)
+
+
 if __name__ == "__main__":
-    unittest.main()
+    suite.main()

@@ -12,10 +12,20 @@ const std::vector<std::string> programs = {
     "dupstr",  "dupchars", "copy",   "compare",   "try",        "swap",       "addresses",
     "ptrwalk", "get",      "memory", "fileclone", "contactlog", "contactsave"};
 
-Result tour(const TempDir &dir, std::vector<std::string> args)
+Result tour(const TempDir &dir, std::vector<std::string> args,
+            std::vector<std::string> env = {"LANG=C.UTF-8", "LC_ALL", "LC_CTYPE"})
 {
     args.insert(args.begin(), TOUR);
-    return run({args, "", dir.path, {"TOUR_BIN=" PROGRAMS}, 300});
+    env.push_back("TOUR_BIN=" PROGRAMS);
+    return run({args, "", dir.path, env, 300});
+}
+
+size_t count(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at++)
+        n++;
+    return n;
 }
 
 TEST(Tour, ShowsEveryProgramAndTouchesNothing)
@@ -30,23 +40,39 @@ TEST(Tour, ShowsEveryProgramAndTouchesNothing)
     EXPECT_NE(r.out.find("a: b: Hello\nHello\n"), std::string::npos);
     EXPECT_NE(r.out.find("picture.bin and copy.bin are equal"), std::string::npos);
     // The memory pictures of eight lessons, copy's two names meeting among them.
-    size_t pictures = 0;
-    for (size_t at = 0;
-         (at = r.out.find("step through every line of it: ", at)) != std::string::npos; at++)
-        pictures++;
-    EXPECT_EQ(pictures, 8u);
+    EXPECT_EQ(count(r.out, "step through every line of it: "), 8u);
     // Each picture is only the moment of its lesson: ten steps in all (swap's
     // two exchanges and get's read, before and after), not every step.
-    size_t steps = 0;
-    for (size_t at = 0; (at = r.out.find(" ── step ", at)) != std::string::npos; at++)
-        steps++;
-    EXPECT_EQ(steps, 10u);
+    EXPECT_EQ(count(r.out, " ── step "), 10u);
     EXPECT_NE(r.out.find("     a, b\n"), std::string::npos);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "colour on a pipe";
     auto entries = std::distance(std::filesystem::directory_iterator(tmp.path),
                                  std::filesystem::directory_iterator());
     EXPECT_EQ(entries, 1);
     EXPECT_EQ(read_file(tmp / "contactlog.txt"), "mine,1\n");
+}
+
+// The pictures speak the terminal's character set: box drawing where the
+// locale is UTF-8, ASCII where no locale is set (a container, a CI runner).
+TEST(Tour, PicturesInEveryLocale)
+{
+    TempDir tmp;
+    struct Row {
+        std::vector<std::string> env;
+        const char *step;
+    };
+    const std::vector<Row> rows = {
+        {{"LANG", "LC_ALL", "LC_CTYPE"}, " -- step "},
+        {{"LANG=C", "LC_ALL", "LC_CTYPE"}, " -- step "},
+        {{"LANG=C.UTF-8", "LC_ALL", "LC_CTYPE"}, " ── step "},
+        {{"LANG=en_GB.UTF-8", "LC_ALL", "LC_CTYPE"}, " ── step "},
+        {{"LANG=C.UTF-8", "LC_ALL=C", "LC_CTYPE"}, " -- step "},
+    };
+    for (const auto &row : rows) {
+        Result r = tour(tmp, {"swap"}, row.env);
+        EXPECT_EQ(r.status, 0) << row.env[0];
+        EXPECT_EQ(count(r.out, row.step), 2u) << row.env[0] << row.env[1] << r.out;
+    }
 }
 
 TEST(Tour, ChosenStops)
