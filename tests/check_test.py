@@ -17,12 +17,10 @@ import time
 import unittest
 import xml.etree.ElementTree as ET
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(ROOT, "checker"))
-import sandbox  # noqa: E402
-import suite  # noqa: E402
+from tests import suite
+from tests.suite import HERE
+from tools import ROOT
+from tools.running import sandbox
 
 SKIP = 77
 

@@ -19,13 +19,10 @@ import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(ROOT, "picture"))
-sys.path.insert(1, os.path.join(ROOT, "checker"))
-import page  # noqa: E402
-import suite  # noqa: E402
+from tests import suite
+from tests.suite import HERE
+from tools import ROOT
+from tools.drawing import page
 
 SKIP = 77
 SHOTS = sys.argv.pop(1) if len(sys.argv) > 1 and not sys.argv[1].startswith("-") else None

@@ -17,12 +17,8 @@ import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(ROOT, "checker"))
-import sandbox  # noqa: E402
-import suite  # noqa: E402
+from tests import suite
+from tools.running import sandbox
 
 ROOTED = os.geteuid() == 0
 

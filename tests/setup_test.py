@@ -8,9 +8,9 @@ import subprocess
 import tempfile
 import unittest
 
-import suite
+from tests import suite
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from tools import ROOT
 INSTALL = os.path.join(ROOT, "setup", "install")
 with open(os.path.join(ROOT, "setup", "packages")) as f:
     TOUR = [row.split()[0] for row in f if not row.startswith("#") and "tour" in row.split()[1:]]

@@ -1,9 +1,20 @@
 """What the Python tests share: a unittest main that names every skipped
-test for ./test to gather, and a machine without some command."""
+test for ./test to gather, a machine without some command, and traces:
+recorded ones (traces/), fresh ones of the collection's programs, and
+where to look in them. The tests run as the commands do:
 
+    PYTHONPATH=.. python3 -P -m tests.NAME_test
+"""
+
+import json
 import os
 import sys
 import unittest
+
+from tools import ROOT
+from tools.running import lessons, trace
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 SKIP = 77  # CTest's skip (SKIP_RETURN_CODE)
 
@@ -36,3 +47,43 @@ def without(folder, *names, path=None):
             if name not in names and not os.path.lexists(link):
                 os.symlink(os.path.join(top, name), link)
     return folder
+
+
+def recorded(name):
+    """A trace kept in traces/."""
+    with open(os.path.join(HERE, "traces", name + ".json"), encoding="utf-8") as f:
+        return json.load(f)
+
+
+def after(trace, text):
+    """Index of the first step whose line just run contains text."""
+    steps = trace["steps"]
+    return next(i for i in range(1, len(steps)) if text in steps[i - 1]["text"])
+
+
+def lesson(name, text=None, **kw):
+    """A fresh trace of a program of the collection, with its lesson's input
+    (or text), files and arguments."""
+    default = lessons.load(name)["show"]
+    text = default.get("input", "") if text is None else text
+    result, said = trace.trace(os.path.join(ROOT, "build", "bin", name), default.get("args", []),
+                               text.encode("latin-1"), None,
+                               setup=lambda f: lessons.make_files(f, default.get("files")), **kw)
+    assert result is not None and not result.get("error"), said
+    return result
+
+
+def running(name):
+    """The processes, not ended, whose command line holds name."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                line = f.read()
+            with open("/proc/%s/stat" % pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            continue
+        if name.encode() in line and state != "Z" and int(pid) != os.getpid():
+            found.append(line.replace(b"\0", b" ").decode(errors="replace"))
+    return found

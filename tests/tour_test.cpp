@@ -101,8 +101,8 @@ TEST(Tour, BuildsFromAnyFolder)
     TempDir project;
     TempDir elsewhere;
     fs::path source = fs::path(TOUR).parent_path();
-    for (const char *p : {"src", "askline", "bench", "setup", "picture", "checker", "lessons",
-                          "tour", "show", "CMakeLists.txt", "CMakePresets.json"})
+    for (const char *p : {"src", "askline", "bench", "setup", "tools", "lessons", "tour", "show",
+                          "CMakeLists.txt", "CMakePresets.json"})
         fs::copy(source / p, project / p, fs::copy_options::recursive);
     for (const char *building : {"building", "", "building"}) {
         if (*building && fs::exists(project / "build"))  // the third time: an edit

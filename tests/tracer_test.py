@@ -1,59 +1,29 @@
-"""The memory pictures: the drawing on recorded traces, the tracer on fresh
-ones, and ./show as a command.
+"""The tracer on fresh traces: the collection's programs (and changed
+copies of them) under valgrind and gdb, and learners' files in learner/
+through `./show FILE --json`. No test looks at an absolute address, only
+at relations (this pointer's target is that element, this byte is set).
 
-    python3 picture_test.py Drawing   no gdb needed (traces in traces/)
-    python3 picture_test.py Tracing   traces the built programs, and the
-                                      changed ones in learner/, under
-                                      valgrind and gdb
-    python3 picture_test.py Learner   ./show FILE on the learner's files in
-                                      learner/, by relations
-    python3 picture_test.py Command   ./show: its input, choices, pager,
-                                      statuses and clean-up
-
-Without gdb or valgrind, Tracing and Command print SKIPPED and exit 77. The
-recorded traces are traces of `./show PROGRAM` (fileclone's cut to its last
-four steps; memory_crash from learner/crash/memory.cpp). No test looks at an
-absolute address, only at relations.
+Without gdb or valgrind it prints SKIPPED and exits 77.
 """
 
 import json
 import os
-import pty
 import re
-import select
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-sys.path.insert(0, os.path.join(ROOT, "picture"))
-sys.path.insert(1, os.path.join(ROOT, "checker"))
-import draw  # noqa: E402
-import lessons  # noqa: E402
-import marks  # noqa: E402
-import sandbox  # noqa: E402
-import show  # noqa: E402
-import suite  # noqa: E402
+from tests import suite
+from tests.suite import ROOT, after, lesson, running
+from tools.drawing import marks, text as draw
+from tools.running import lessons, sandbox, trace
 
-SKIP = 77
+HERE = suite.HERE
 LIMIT = 3.0  # seconds per whole trace of a program of the collection
-
-
-def recorded(name):
-    with open(os.path.join(HERE, "traces", name + ".json"), encoding="utf-8") as f:
-        return json.load(f)
-
-
-def after(trace, text):
-    """Index of the first step whose line just run contains text."""
-    steps = trace["steps"]
-    return next(i for i in range(1, len(steps)) if text in steps[i - 1]["text"])
+PROGRAMS = [(name, lessons.load(name)["show"].get("input", "")) for name in lessons.names()]
 
 
 def var(step, name, frame=-1):
@@ -74,204 +44,6 @@ def ints(block):
             for k in range(0, len(raw), 4)]
 
 
-def rows_of(lines, start):
-    """The rows of the memory column from the row where text start begins."""
-    right = [row.split("│ ", 1)[1] if "│ " in row else "" for row in lines]
-    k = next(n for n, row in enumerate(right) if row.startswith(start))
-    return right[k:]
-
-
-def synthetic(block, pointers=()):
-    """A trace of one step holding one block, pointed at by named pointers
-    [(name, offset)]."""
-    vars_ = [{"name": n, "type": "char *", "value": "", "address": "0x%x" % (0x100 + 8 * k),
-              "size": 8, "set": True, "points_to": "0x%x" % (0x1000 + off)}
-             for k, (n, off) in enumerate(pointers)]
-    block = dict({"address": "0x1000", "kind": "heap", "name": None, "frame": None,
-                  "allocated_by": "main", "library": False, "stream": False, "freed": False,
-                  "reached": True}, **block)
-    step = {"file": "t.c", "line": 2, "text": "  x = 1;", "function": "main",
-            "frames": [{"function": "main", "line": 2, "vars": vars_}], "globals": [],
-            "exprs": [], "blocks": [block], "hidden": {"blocks": 0, "bytes": 0},
-            "returned": None, "errors": [], "repeats": 0, "output": "", "pending": 0}
-    return {"program": "t", "argv": [], "input": "", "sources": {}, "steps": [step],
-            "skipped": [], "end": None, "limit": None,
-            "types": {"char": {"size": 1, "kind": "char"}, "int": {"size": 4, "kind": "int"},
-                      "char *": {"size": 8, "kind": "pointer", "target": "char"}}}
-
-
-class Drawing(unittest.TestCase):
-    NAMES = ("copy", "swap", "memory", "ptrwalk", "try", "fileclone", "memory_crash")
-
-    def test_every_picture_fits_and_ascii_stays_ascii(self):
-        for name in self.NAMES:
-            trace = recorded(name)
-            for i in range(len(trace["steps"]) + 1):
-                for utf8, width in ((True, 80), (False, 80), (True, 40)):
-                    with self.subTest(trace=name, step=i, utf8=utf8, width=width):
-                        lines = draw.draw(trace, i, utf8, width)
-                        self.assertLessEqual(max(len(row) for row in lines), width)
-                        if not utf8:
-                            self.assertTrue(all(row.isascii() for row in lines))
-                        if width < draw.TWO_COLUMNS:  # one column above the other
-                            self.assertFalse(any("│ " in row and row.index("│ ") > 20
-                                                 for row in lines[draw.HEAD:]))
-
-    def test_head_is_title_line_just_run_and_line_next(self):
-        trace = recorded("swap")
-        for i in range(1, len(trace["steps"])):
-            lines = draw.draw(trace, i)
-            self.assertEqual(lines[0], "swap ── step %d of %d" % (i + 1, len(trace["steps"])))
-            self.assertIn(lines[1][16:].rstrip("…"), trace["steps"][i - 1]["text"])
-            self.assertTrue(lines[1].startswith("just ran  %4d" % trace["steps"][i - 1]["line"]))
-            self.assertTrue(lines[2].startswith("runs next %4d" % trace["steps"][i]["line"]))
-
-    def test_lessons_at_their_place(self):
-        # (trace, the line just run, patterns the picture must hold)
-        cases = [
-            ("copy", "b = a", [r"^\s+a char \* ─► A\[0\]", r"^\s+b char \* ─► A\[0\]",
-                               r"│\s+▲$", r"│\s+a, b$", "┆ w ┆"]),
-            ("memory", "x[1] = 2", [r"│ 1 │ 2 │ \? │"]),
-            ("memory", "x[2] = 3", [r"│ 1 │ 2 │ 3 │"]),
-            ("swap", "*x = map", [r"x\s+int\s+2 ◄ swap1 x", r"y\s+int\s+1 ◄ swap1 y",
-                                  r"x\s+int \* ─► main x"]),
-            ("ptrwalk", "moki + 2", [r"moki \+ 2\s+const char \* ─► A\[2\]"]),
-            ("try", "get_words(text)", [r"main text, get_words text"]),
-            ("fileclone", "fclose(dst)", [r"dst\s+FILE \*\s+─► F, freed",
-                                          r"src\s+FILE \*\s+─► E ",
-                                          r"┆ freed: not the program's now ┆",
-                                          r"│ a FILE: the C library's own │"]),
-        ]
-        for name, line, patterns in cases:
-            trace = recorded(name)
-            text = "\n".join(draw.draw(trace, after(trace, line)))
-            for pattern in patterns:
-                with self.subTest(trace=name, after=line, pattern=pattern):
-                    self.assertRegex(text, re.compile(pattern, re.M))
-
-    def test_no_name_reaches_only_the_lost_block(self):
-        trace = recorded("copy")
-        lines = draw.draw(trace, after(trace, "b = a"))
-        a = rows_of(lines, "A heap")
-        b = rows_of(lines, "B heap")
-        self.assertEqual(b[1:3], ["  a line of the prompt library", "  - no name reaches it -"])
-        self.assertNotIn("  - no name reaches it -", a[:a.index("")])
-        self.assertIn("┌───┬", a[3])  # solid
-        self.assertIn("┌╌╌╌┬", b[4])  # dashed
-
-    def test_arrow_stands_under_the_cell_pointed_at(self):
-        trace = recorded("ptrwalk")
-        lines = draw.draw(trace, after(trace, "moki + 2"))
-        cells = next(row for row in lines if "│ m │ o │ k │" in row)
-        marks_row = lines[lines.index(cells) + 2]
-        right = cells.index("│ m")
-        columns = [k - right for k, ch in enumerate(marks_row) if ch == "▲"]
-        self.assertEqual([cells[right + c] for c in columns], ["m", "k", "i"])
-
-    def test_cells(self):
-        # bytes of a char block, what its cells must read, in order
-        rows = [
-            ([104, 0, 9, 10, 0xA5, None, 7, 0x5C], ["h", "\\0", "\\t", "\\n", "\\xa5", "?", "\\a",
-                                                    "\\\\"]),
-        ]
-        for raw, want in rows:
-            trace = synthetic({"size": len(raw), "type": "char", "bytes": raw})
-            lines = draw.draw(trace, 0, True, 120)
-            row = next(r for r in lines if r.count("│") > 4)
-            self.assertEqual([c.strip() for c in row.split("│")[2:-1]], want)
-
-    def test_cell_indices_go_on_in_the_second_row(self):
-        raw = [b for k in range(12) for b in (k, 0, 0, 0)]
-        trace = synthetic({"size": 48, "type": "int", "bytes": raw})
-        lines = draw.draw(trace, 0)
-        index_rows = [r.split("│ ", 1)[1].split() for r in lines if re.search(r"│\s+0\s+1\s", r)
-                      or re.search(r"│\s+9\s+10\s", r)]
-        self.assertEqual(index_rows, [[str(k) for k in range(9)], ["9", "10", "11"]])
-
-    def test_labels_never_overwrite_each_other(self):
-        trace = synthetic({"size": 4, "type": "int", "bytes": [1, 0, 0, 0]},
-                          [("first_pointer", 0), ("second_pointer", 0)])
-        text = "\n".join(draw.draw(trace, 0))
-        self.assertIn("first_pointer, second_pointer", text)
-        raw = [b for k in range(3) for b in (k, 0, 0, 0)]
-        trace = synthetic({"size": 12, "type": "int", "bytes": raw},
-                          [("first_pointer", 0), ("second_pointer", 4)])
-        text = "\n".join(draw.draw(trace, 0))
-        self.assertRegex(text, r"│\s+first_pointer\n")
-        self.assertRegex(text, r"second_pointer\n")
-
-    def test_what_is_left_out_of_a_block_is_said(self):
-        raw = [ord("x")] * 4096 + [ord("y")] * 15 + [0]
-        trace = synthetic({"size": 10001, "type": "char", "bytes": raw, "omitted": 10001 - 4112},
-                          [("text", 0)])
-        lines = draw.draw(trace, 0, True, 80)
-        strip = [r.split("│ ", 1)[1] for r in lines if "│   │" in r]
-        shown = sum(r.count("x") for r in strip)
-        end = lines.index(next(r for r in lines if "more, the last 16:" in r))
-        self.assertIn("… %s bytes more, the last 16:" % "{:,}".format(10001 - shown), lines[end])
-        self.assertIn("│yyyyyyyyyyyyyyy\\0│", lines[end + 1])
-
-    def test_output_shows_each_byte_as_it_is(self):
-        for utf8, want in ((True, 'output so far: "blåbær\\xff\\t\\n"'),
-                           (False, 'output so far: "bl\\xc3\\xa5b\\xc3\\xa6r\\xff\\t\\n"')):
-            trace = synthetic({"size": 1, "type": "char", "bytes": [0]})
-            trace["steps"][0]["output"] = "blåbær\xff\t\n".encode().decode("latin-1")
-            trace["steps"][0]["output"] = "bl\xc3\xa5b\xc3\xa6r\xff\t\n"
-            self.assertEqual(draw.draw(trace, 0, utf8)[-1], want)
-
-    def test_crash_is_drawn_as_a_crash(self):
-        trace = recorded("memory_crash")
-        last = draw.draw(trace, len(trace["steps"]) - 1)
-        self.assertTrue(last[2].startswith("was running"))
-        self.assertIn("*(int *)nullptr = 4;", last[2])
-        self.assertIn("ended by signal 11, a segmentation fault: it wrote to address 0x0", last)
-        closing = draw.draw(trace, len(trace["steps"]))
-        self.assertEqual(closing[:2], ["memory_crash ── at the end", "Ended by signal 11, a "
-                                       "segmentation fault: it wrote to address 0x0 at line 10."])
-        self.assertIn("The last 6 bytes in stdout's buffer were never written.", closing)
-
-    def test_unset_values_past_the_end_and_what_is_printed_at_exit(self):
-        t = recorded("swap")
-        row = next(r for r in draw.draw(t, 0, True) if r.startswith("  x "))
-        self.assertEqual(row.split()[2], "?")  # x before its first store
-        t = synthetic({"size": 5, "type": "char", "bytes": list(b"hello")}, [("b", 0)])
-        t["steps"][0]["errors"] = [{"kind": "InvalidWrite", "what": "Invalid write of size 1",
-                                    "aux": [], "line": 19, "block": "0x1000", "offset": 5}]
-        lines = draw.draw(t, 0, True)
-        cells = next(r for r in lines if "│ h │" in r)
-        self.assertTrue(cells.rstrip().endswith("│ o │ ╳ │"), cells)
-        self.assertIn("╳ line 19 wrote past the end, at [5]", "\n".join(lines))
-        # in ASCII too the mark is no byte a cell could hold (an "x" would be)
-        for bytes_, mark in ((b"hello", "| o | !!|"), (b"x" * 20, "|" + "x" * 20 + "|!!")):
-            with self.subTest(bytes=bytes_):
-                t["steps"][0]["blocks"][0].update(bytes=list(bytes_), size=len(bytes_))
-                t["steps"][0]["errors"][0]["offset"] = len(bytes_)
-                lines = draw.draw(t, 0, False, 100)
-                self.assertTrue(any(r.rstrip().endswith(mark) for r in lines), lines)
-                self.assertIn("!! line 19 wrote past the end, at [%d]" % len(bytes_),
-                              "\n".join(lines))
-        t["steps"][0]["calls_left_out"] = 9950
-        self.assertIn("(9,950 calls left out)", "\n".join(draw.draw(t, 0, True)))
-        t["end"] = {"status": 0, "signal": None, "output": "bye\n",
-                    "left": {"records": [], "summary": {}, "words": []}}
-        self.assertIn('output so far: "bye\\n"', draw.draw(t, 1, True))
-
-    def test_closing_picture_in_valgrinds_words(self):
-        rows = [("memory", ["  definitely lost: 12 bytes in 1 blocks",
-                            "  still reachable: 0 bytes in 0 blocks"]),
-                ("copy", ["  All heap blocks were freed -- no leaks are possible"])]
-        for name, want in rows:
-            trace = recorded(name)
-            lines = draw.draw(trace, len(trace["steps"]))
-            self.assertEqual(lines[:2], ["%s ── at the end" % name, "Exit status 0."])
-            for row in want:
-                self.assertIn(row, lines)
-
-
-# program, input: the runs ./show draws by default
-PROGRAMS = [(name, lessons.load(name)["show"].get("input", "")) for name in lessons.names()]
-
-
 def built(source, work):
     folder = os.path.join(work, os.path.basename(os.path.dirname(source)))
     os.mkdir(folder)
@@ -279,16 +51,6 @@ def built(source, work):
     compiler = "gcc" if source.endswith(".c") else "g++"
     subprocess.run([compiler, "-ggdb3", "-O0", "-o", binary, source], check=True)
     return binary
-
-
-def lesson(name, text=None, **kw):
-    default = lessons.load(name)["show"]
-    text = default.get("input", "") if text is None else text
-    result, said = show.trace(os.path.join(ROOT, "build", "bin", name), default.get("args", []),
-                              text.encode("latin-1"), None,
-                              setup=lambda f: lessons.make_files(f, default.get("files")), **kw)
-    assert result is not None and not result.get("error"), said
-    return result
 
 
 class Tracing(unittest.TestCase):
@@ -306,7 +68,7 @@ class Tracing(unittest.TestCase):
                              ("addresses_forever", "forever/addresses.cpp"),
                              ("six_calls", "six_calls/swap.c")):
             binary = built(os.path.join(HERE, "learner", source), cls.work)
-            result, said = show.trace(binary, [], b"", None, seconds=3)
+            result, said = trace.trace(binary, [], b"", None, seconds=3)
             assert result is not None, said
             cls.traces[name] = result
 
@@ -482,6 +244,8 @@ class Tracing(unittest.TestCase):
 
 # Where no sandbox can be had, the files of learner/ are the suite's own, and
 # run as the user; those that reach out are skipped.
+
+
 AS_ME = ["--as-me"] if sandbox.how()["kind"] is None else []
 
 
@@ -597,7 +361,6 @@ class Learner(unittest.TestCase):
             with open(victim) as f:
                 self.assertEqual(f.read(), "mine")
 
-
     def test_where_no_sandbox_can_be_had_as_a_login_shell_starts_it(self):
         # USER and LOGNAME set, as every login shell sets them: valgrind and
         # vgdb must agree on the names of the pipes between them
@@ -646,179 +409,9 @@ class Learner(unittest.TestCase):
             outside.wait()
 
 
-def running(name):
-    """The processes, not ended, whose command line holds name."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                line = f.read()
-            with open("/proc/%s/stat" % pid) as f:
-                state = f.read().rsplit(")", 1)[1].split()[0]
-        except OSError:
-            continue
-        if name.encode() in line and state != "Z" and int(pid) != os.getpid():
-            found.append(line.replace(b"\0", b" ").decode(errors="replace"))
-    return found
-
-
-class Command(unittest.TestCase):
-    def show(self, *args, **kw):
-        return subprocess.run([os.path.join(ROOT, "show")] + list(args), capture_output=True,
-                              **kw)
-
-    def test_input_escapes_type_the_bytes_they_name(self):
-        rows = [("a\\n", b"a\n"), ("ab\\0cd\\n", b"ab\0cd\n"), ("\\xa5\\xFF", b"\xa5\xff"),
-                ("\\x41B", b"AB"), ("\\x4", b"\x04"), ("\\x", b"\\x"), ("end\\", b"end\\"),
-                ("\\t\\\\", b"\t\\"), ("å", "å".encode())]
-        for text, want in rows:
-            with self.subTest(text=text):
-                self.assertEqual(show.unescape(text), want)
-
-    def test_at_after_and_the_closing_picture(self):
-        t = recorded("swap")
-        both = {"at": ["x = map"], "after": []}
-        self.assertEqual([t["steps"][i]["text"].strip() for i in show.chosen(t, both)],
-                         ["x = map;", "*x = map;"])
-        later = {"at": [], "after": ["x = map"]}
-        self.assertEqual([t["steps"][i - 1]["text"].strip() for i in show.chosen(t, later)],
-                         ["x = map;", "*x = map;"])
-        every = show.chosen(t, {"at": [], "after": []})
-        self.assertEqual(every, list(range(len(t["steps"]) + 1)))
-
-    def test_statuses_and_one_sentence_failures(self):
-        rows = [  # arguments, status, what stderr says
-            (["nosuch"], 2, "show: no program named 'nosuch'"),
-            (["swap", "--steps", "x"], 2, "show: --steps needs a number"),
-            (["swap", "--at"], 2, "show: --at needs a value"),
-            (["swap"], 0, ""),
-            (["dupstr", "--input", "ab\\0cd\\n"], 0, ""),
-            (["dupstr", "--input", "\\n\\n\\n\\n\\n\\n", "--steps", "5"], 1,
-             "show: 5 steps recorded, the limit (--steps) at line 16 of main"),
-        ]
-        for args, status, said in rows:
-            with self.subTest(args=args):
-                done = self.show(*args)
-                self.assertEqual(done.returncode, status, done.stderr)
-                err = done.stderr.decode()
-                self.assertTrue(err.startswith(said), err)
-                self.assertLessEqual(err.count("\n"), 1, err)
-        with open("/dev/full", "w") as full:
-            done = subprocess.run([os.path.join(ROOT, "show"), "swap"], stdout=full,
-                                  stderr=subprocess.PIPE)
-        self.assertEqual((done.returncode, done.stderr.decode()),
-                         (1, "show: the pictures could not be written: No space left on device\n"))
-
-    def test_a_named_path_is_the_users_own(self):
-        with tempfile.TemporaryDirectory() as work:
-            with open(os.path.join(work, "src.bin"), "wb") as f:
-                f.write(b"\xa5bc")
-            done = self.show("fileclone", "--json", "src.bin", "dst.bin", cwd=work)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(json.loads(done.stdout)["end"]["status"], 0)
-            with open(os.path.join(work, "dst.bin"), "rb") as f:
-                self.assertEqual(f.read(), b"\xa5bc")
-
-    def test_pager(self):
-        # keys, then what the title of the screen shown last must be
-        rows = [([], "step 1 of 11"), (["\r"], "step 2 of 11"), (["b"], "step 1 of 11"),
-                (["\r", " ", "b"], "step 2 of 11"), (["\x1b[C", "\x1b[C", "\x1b[D"], "step 2 of 11")]
-        for keys, title in rows:
-            with self.subTest(keys=keys):
-                screen = self.page(["copy"], keys, rows=24, cols=80)
-                titles = re.findall(r"copy ── (step \d+ of \d+|at the end)", screen)
-                self.assertEqual(titles[-1], title)
-
-    def test_pager_offers_only_the_keys_that_do_something(self):
-        rows = [  # arguments, keys, what the hint must say and must not
-            (["copy"], [], "Enter: forward  q: quit", "b: back"),
-            (["copy"], ["\r"], "Enter: forward  b: back  q: quit", None),
-            (["swap", "--at", "swap1(&x, &y)"], [], "Enter or q: quit", "b: back"),
-        ]
-        for args, keys, said, unsaid in rows:
-            with self.subTest(args=args, keys=keys):
-                screen = self.page(args, keys, rows=24, cols=80).split("\x1b[H\x1b[2J")
-                last = screen[-1]
-                self.assertIn(said, last)
-                if unsaid:
-                    self.assertNotIn(unsaid, last)
-
-    def test_the_tour_keeps_its_lesson_above_the_picture(self):
-        screen = self.page(["copy"], ["\r"], rows=24, cols=80, program="tour",
-                           env={"TOUR_BIN": os.path.join(ROOT, "build", "bin")},
-                           ready=b"next program")
-        self.assertNotIn("\x1b[2J", screen)  # nothing is cleared away
-        lesson = screen.index("== copy ==")
-        self.assertLess(lesson, screen.index("$ "))  # the command, and its output
-        self.assertLess(screen.index("Hello\nHello"), screen.index("copy ── step"))
-        self.assertIn("(Enter: on to the next program)", screen)
-
-    def test_pager_keeps_the_head_in_view(self):
-        screen = self.page(["fileclone", "--at", "fclose(src)"], ["\x1b[B"] * 5, rows=12, cols=80)
-        last = screen.split("\x1b[H\x1b[2J")[-1].rstrip("\n").split("\n")
-        self.assertEqual(len(last), 12)
-        self.assertTrue(last[0].startswith("fileclone ── step"))
-        self.assertTrue(last[1].startswith("just ran"))
-        self.assertTrue(last[2].startswith("runs next"))
-        self.assertIn("above", last[-1])
-
-    def page(self, args, keys, rows, cols, program="show", env=None, ready=b"quit"):
-        """The screens ./show (or program) writes on a terminal of rows x
-        cols, given keys once it has written ready."""
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.environ.update(LINES=str(rows), COLUMNS=str(cols), LANG="C.UTF-8", **(env or {}))
-            os.execv(os.path.join(ROOT, program), [os.path.join(ROOT, program)] + args)
-        import fcntl
-        import struct
-        import termios
-        fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
-        out = b""
-
-        def drain(seconds):
-            nonlocal out
-            end = time.monotonic() + seconds
-            while time.monotonic() < end:
-                ready, _, _ = select.select([fd], [], [], 0.1)
-                if ready:
-                    try:
-                        out += os.read(fd, 65536)
-                    except OSError:
-                        return
-        deadline = time.monotonic() + 30
-        while ready not in out and time.monotonic() < deadline:
-            drain(0.2)
-        for k in keys:
-            os.write(fd, k.encode())
-            drain(0.2)
-        os.write(fd, b"q")
-        drain(0.5)
-        os.waitpid(pid, 0)
-        os.close(fd)
-        return out.decode("utf-8", "replace").replace("\r\n", "\n")
-
-    def test_a_stop_leaves_no_process_and_no_file(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            p = subprocess.Popen([os.path.join(ROOT, "show"), "dupstr", "--input",
-                                  "\\n" * 30000], stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=tmp))
-            time.sleep(4)
-            p.send_signal(signal.SIGTERM)
-            err = p.communicate(timeout=30)[1].decode()
-            self.assertEqual(p.returncode, 128 + signal.SIGTERM, err)
-            self.assertNotIn("Traceback", err)
-            time.sleep(1)
-            mine = subprocess.run(["ps", "-eo", "stat,args"], capture_output=True,
-                                  text=True).stdout
-            alive = [row for row in mine.split("\n") if tmp in row and not row.startswith("Z")]
-            self.assertEqual(alive, [])
-            self.assertEqual(os.listdir(tmp), [])
-
-
 if __name__ == "__main__":
-    if {"Tracing", "Learner", "Command"} & set(sys.argv[1:]):
-        for tool in ("gdb", "valgrind"):
-            if shutil.which(tool) is None:
-                print("SKIPPED: %s is not installed, and the traces are made with it" % tool)
-                sys.exit(SKIP)
+    for tool in ("gdb", "valgrind"):
+        if shutil.which(tool) is None:
+            print("SKIPPED: %s is not installed, and the traces are made with it" % tool)
+            sys.exit(suite.SKIP)
     suite.main()

@@ -1,7 +1,8 @@
-"""What the drawings of a trace share (its format is in trace.py): the
-letters of blocks, the words for where a pointer points, values read from
-bytes, escapes, and the words for errors and for how a run ended. Pure
-functions of the trace; nothing here knows gdb or how a picture is laid out."""
+"""What the drawings of a trace share (its format is in
+tools/tracer/trace.py): the letters of blocks, the words for where a
+pointer points, values read from bytes, escapes, and the words for errors
+and for how a run ended. Pure functions of the trace; nothing here knows
+gdb or how a picture is laid out."""
 
 import struct
 

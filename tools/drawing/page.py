@@ -1,4 +1,5 @@
-"""Draw a memory trace (its format is in trace.py) as one HTML page.
+"""Draw a memory trace (its format is in tools/tracer/trace.py) as one
+HTML page.
 
 page(trace, start) gives the text of a page that holds everything it needs
 (style, script, and what each step draws, as JSON): it opens from file://
@@ -13,7 +14,7 @@ import html
 import json
 import re
 
-import marks
+from tools.drawing import marks
 
 CELLS = 128  # cells of one block drawn before the rest is counted
 GROUPS = (("stack", "stack"), ("global", "globals"), ("read-only", "read-only data"),

@@ -1,4 +1,5 @@
-"""Draw one step of a memory trace (its format is in trace.py) as text.
+"""Draw one step of a memory trace (its format is in tools/tracer/trace.py)
+as text.
 
 draw(trace, i, utf8, width) gives the lines of the picture of step i, at
 most width columns each; i equal to len(trace["steps"]) gives the closing
@@ -7,7 +8,7 @@ two source lines, which a pager keeps in view. Nothing here knows gdb: the
 picture is a pure function of the trace.
 """
 
-import marks
+from tools.drawing import marks
 
 WIDTH = 80
 HEAD = 3  # title, just ran, runs next

@@ -19,19 +19,14 @@ content of files) are strings of code points 0 to 255, one per byte.
            expression the whole of it matches), status, after: {name:
            content, or null for none} (files after), lost: [bytes, blocks] memcheck finds
            definitely or indirectly lost at exit (default none)}]
-
-Run as a command, it writes the tour's steps as shell words:
-    python3 checker/lessons.py tour [PROGRAM...]
 """
 
 import functools
 import json
 import os
-import shlex
-import sys
 
-HERE = os.path.dirname(os.path.realpath(__file__))
-ROOT = os.path.dirname(HERE)
+from tools import ROOT
+
 FOLDER = os.path.join(ROOT, "lessons")
 
 
@@ -66,40 +61,3 @@ def printf_format(text):
     named = {"\n": "\\n", "\t": "\\t", "\\": "\\\\", "%": "%%"}
     return "".join(named.get(ch) or (ch if 32 <= ord(ch) < 127 else "\\%03o" % ord(ch))
                    for ch in text)
-
-
-def tour(chosen):
-    """The tour's steps as calls of its shell functions, one a line."""
-    q = shlex.quote
-    rows = []
-    for name in names():
-        if chosen and name not in chosen:
-            continue
-        lesson = load(name)
-        t = lesson["tour"]
-        rows.append("stop %s %s" % (q(name), q(lesson["point"])))
-        for k, run in enumerate(t["runs"]):
-            for file, content in (run.get("files") or {}).items():
-                rows.append("make %s %s" % (q(file), q(printf_format(content))))
-            args = " ".join(q(a) for a in run.get("args", []))
-            rows.append("run %s %s %s" % (q(run.get("input", "")), q(run.get("program", name)),
-                                          args))
-            for file in run.get("show", []):
-                rows.append("bytes %s" % q(file))
-            if run.get("same"):
-                rows.append("same %s %s" % tuple(q(f) for f in run["same"]))
-            if k == 0 and t.get("memcheck"):
-                rows.append("summary %s %s" % (q(name), q(run.get("input", ""))))
-        if t.get("picture"):
-            rows.append("picture %s %s" % (q(name), " ".join(q(a) for a in t["picture"])))
-        if t.get("note"):
-            rows.append("note %s" % q(t["note"]))
-    return "\n".join(rows) + "\n"
-
-
-if __name__ == "__main__":
-    if sys.argv[1:2] == ["tour"]:
-        sys.stdout.buffer.write(tour(sys.argv[2:]).encode("latin-1"))
-    else:
-        print(__doc__.strip(), file=sys.stderr)
-        sys.exit(2)

@@ -7,10 +7,9 @@ import hashlib
 import os
 import subprocess
 
-import sandbox
+from tools import ROOT
+from tools.running import sandbox
 
-HERE = os.path.dirname(os.path.realpath(__file__))
-ROOT = os.path.dirname(HERE)
 C = (".c",)
 CXX = (".cpp", ".cc", ".cxx", ".C")
 SECONDS = 60  # of CPU, to compile one file

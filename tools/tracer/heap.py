@@ -9,9 +9,9 @@ import xml.etree.ElementTree as ET
 
 import gdb
 
-import memcheck
-from memcheck import block_of, number, plain_name
-from values import MAX_BYTES, byte_list, cut, hexa, read
+from tools.running import memcheck
+from tools.running.memcheck import block_of, number, plain_name
+from tools.tracer.values import MAX_BYTES, byte_list, cut, hexa, read
 
 PID = re.compile(r"^==\d+== ?")
 RECORD = re.compile(r"([\d,]+) (?:\(([\d,]+) direct, ([\d,]+) indirect\) )?bytes in ([\d,]+) "

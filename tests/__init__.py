@@ -1,0 +1,1 @@
+"""The tests of the collection and its tools (run by CTest)."""

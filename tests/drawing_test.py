@@ -1,0 +1,212 @@
+"""The text drawing on recorded traces (traces/, made by `./show PROGRAM
+--json`; fileclone's cut to its last four steps, memory_crash from
+learner/crash/memory.cpp) and on small traces made here: no gdb needed.
+No test looks at an absolute address, only at relations."""
+
+import re
+import unittest
+
+from tests import suite
+from tests.suite import after, recorded
+from tools.drawing import text as draw
+
+
+def rows_of(lines, start):
+    """The rows of the memory column from the row where text start begins."""
+    right = [row.split("│ ", 1)[1] if "│ " in row else "" for row in lines]
+    k = next(n for n, row in enumerate(right) if row.startswith(start))
+    return right[k:]
+
+
+def synthetic(block, pointers=()):
+    """A trace of one step holding one block, pointed at by named pointers
+    [(name, offset)]."""
+    vars_ = [{"name": n, "type": "char *", "value": "", "address": "0x%x" % (0x100 + 8 * k),
+              "size": 8, "set": True, "points_to": "0x%x" % (0x1000 + off)}
+             for k, (n, off) in enumerate(pointers)]
+    block = dict({"address": "0x1000", "kind": "heap", "name": None, "frame": None,
+                  "allocated_by": "main", "library": False, "stream": False, "freed": False,
+                  "reached": True}, **block)
+    step = {"file": "t.c", "line": 2, "text": "  x = 1;", "function": "main",
+            "frames": [{"function": "main", "line": 2, "vars": vars_}], "globals": [],
+            "exprs": [], "blocks": [block], "hidden": {"blocks": 0, "bytes": 0},
+            "returned": None, "errors": [], "repeats": 0, "output": "", "pending": 0}
+    return {"program": "t", "argv": [], "input": "", "sources": {}, "steps": [step],
+            "skipped": [], "end": None, "limit": None,
+            "types": {"char": {"size": 1, "kind": "char"}, "int": {"size": 4, "kind": "int"},
+                      "char *": {"size": 8, "kind": "pointer", "target": "char"}}}
+
+
+class Drawing(unittest.TestCase):
+    NAMES = ("copy", "swap", "memory", "ptrwalk", "try", "fileclone", "memory_crash")
+
+    def test_every_picture_fits_and_ascii_stays_ascii(self):
+        for name in self.NAMES:
+            trace = recorded(name)
+            for i in range(len(trace["steps"]) + 1):
+                for utf8, width in ((True, 80), (False, 80), (True, 40)):
+                    with self.subTest(trace=name, step=i, utf8=utf8, width=width):
+                        lines = draw.draw(trace, i, utf8, width)
+                        self.assertLessEqual(max(len(row) for row in lines), width)
+                        if not utf8:
+                            self.assertTrue(all(row.isascii() for row in lines))
+                        if width < draw.TWO_COLUMNS:  # one column above the other
+                            self.assertFalse(any("│ " in row and row.index("│ ") > 20
+                                                 for row in lines[draw.HEAD:]))
+
+    def test_head_is_title_line_just_run_and_line_next(self):
+        trace = recorded("swap")
+        for i in range(1, len(trace["steps"])):
+            lines = draw.draw(trace, i)
+            self.assertEqual(lines[0], "swap ── step %d of %d" % (i + 1, len(trace["steps"])))
+            self.assertIn(lines[1][16:].rstrip("…"), trace["steps"][i - 1]["text"])
+            self.assertTrue(lines[1].startswith("just ran  %4d" % trace["steps"][i - 1]["line"]))
+            self.assertTrue(lines[2].startswith("runs next %4d" % trace["steps"][i]["line"]))
+
+    def test_lessons_at_their_place(self):
+        # (trace, the line just run, patterns the picture must hold)
+        cases = [
+            ("copy", "b = a", [r"^\s+a char \* ─► A\[0\]", r"^\s+b char \* ─► A\[0\]",
+                               r"│\s+▲$", r"│\s+a, b$", "┆ w ┆"]),
+            ("memory", "x[1] = 2", [r"│ 1 │ 2 │ \? │"]),
+            ("memory", "x[2] = 3", [r"│ 1 │ 2 │ 3 │"]),
+            ("swap", "*x = map", [r"x\s+int\s+2 ◄ swap1 x", r"y\s+int\s+1 ◄ swap1 y",
+                                  r"x\s+int \* ─► main x"]),
+            ("ptrwalk", "moki + 2", [r"moki \+ 2\s+const char \* ─► A\[2\]"]),
+            ("try", "get_words(text)", [r"main text, get_words text"]),
+            ("fileclone", "fclose(dst)", [r"dst\s+FILE \*\s+─► F, freed",
+                                          r"src\s+FILE \*\s+─► E ",
+                                          r"┆ freed: not the program's now ┆",
+                                          r"│ a FILE: the C library's own │"]),
+        ]
+        for name, line, patterns in cases:
+            trace = recorded(name)
+            text = "\n".join(draw.draw(trace, after(trace, line)))
+            for pattern in patterns:
+                with self.subTest(trace=name, after=line, pattern=pattern):
+                    self.assertRegex(text, re.compile(pattern, re.M))
+
+    def test_no_name_reaches_only_the_lost_block(self):
+        trace = recorded("copy")
+        lines = draw.draw(trace, after(trace, "b = a"))
+        a = rows_of(lines, "A heap")
+        b = rows_of(lines, "B heap")
+        self.assertEqual(b[1:3], ["  a line of the prompt library", "  - no name reaches it -"])
+        self.assertNotIn("  - no name reaches it -", a[:a.index("")])
+        self.assertIn("┌───┬", a[3])  # solid
+        self.assertIn("┌╌╌╌┬", b[4])  # dashed
+
+    def test_arrow_stands_under_the_cell_pointed_at(self):
+        trace = recorded("ptrwalk")
+        lines = draw.draw(trace, after(trace, "moki + 2"))
+        cells = next(row for row in lines if "│ m │ o │ k │" in row)
+        marks_row = lines[lines.index(cells) + 2]
+        right = cells.index("│ m")
+        columns = [k - right for k, ch in enumerate(marks_row) if ch == "▲"]
+        self.assertEqual([cells[right + c] for c in columns], ["m", "k", "i"])
+
+    def test_cells(self):
+        # bytes of a char block, what its cells must read, in order
+        rows = [
+            ([104, 0, 9, 10, 0xA5, None, 7, 0x5C], ["h", "\\0", "\\t", "\\n", "\\xa5", "?", "\\a",
+                                                    "\\\\"]),
+        ]
+        for raw, want in rows:
+            trace = synthetic({"size": len(raw), "type": "char", "bytes": raw})
+            lines = draw.draw(trace, 0, True, 120)
+            row = next(r for r in lines if r.count("│") > 4)
+            self.assertEqual([c.strip() for c in row.split("│")[2:-1]], want)
+
+    def test_cell_indices_go_on_in_the_second_row(self):
+        raw = [b for k in range(12) for b in (k, 0, 0, 0)]
+        trace = synthetic({"size": 48, "type": "int", "bytes": raw})
+        lines = draw.draw(trace, 0)
+        index_rows = [r.split("│ ", 1)[1].split() for r in lines if re.search(r"│\s+0\s+1\s", r)
+                      or re.search(r"│\s+9\s+10\s", r)]
+        self.assertEqual(index_rows, [[str(k) for k in range(9)], ["9", "10", "11"]])
+
+    def test_labels_never_overwrite_each_other(self):
+        trace = synthetic({"size": 4, "type": "int", "bytes": [1, 0, 0, 0]},
+                          [("first_pointer", 0), ("second_pointer", 0)])
+        text = "\n".join(draw.draw(trace, 0))
+        self.assertIn("first_pointer, second_pointer", text)
+        raw = [b for k in range(3) for b in (k, 0, 0, 0)]
+        trace = synthetic({"size": 12, "type": "int", "bytes": raw},
+                          [("first_pointer", 0), ("second_pointer", 4)])
+        text = "\n".join(draw.draw(trace, 0))
+        self.assertRegex(text, r"│\s+first_pointer\n")
+        self.assertRegex(text, r"second_pointer\n")
+
+    def test_what_is_left_out_of_a_block_is_said(self):
+        raw = [ord("x")] * 4096 + [ord("y")] * 15 + [0]
+        trace = synthetic({"size": 10001, "type": "char", "bytes": raw, "omitted": 10001 - 4112},
+                          [("text", 0)])
+        lines = draw.draw(trace, 0, True, 80)
+        strip = [r.split("│ ", 1)[1] for r in lines if "│   │" in r]
+        shown = sum(r.count("x") for r in strip)
+        end = lines.index(next(r for r in lines if "more, the last 16:" in r))
+        self.assertIn("… %s bytes more, the last 16:" % "{:,}".format(10001 - shown), lines[end])
+        self.assertIn("│yyyyyyyyyyyyyyy\\0│", lines[end + 1])
+
+    def test_output_shows_each_byte_as_it_is(self):
+        for utf8, want in ((True, 'output so far: "blåbær\\xff\\t\\n"'),
+                           (False, 'output so far: "bl\\xc3\\xa5b\\xc3\\xa6r\\xff\\t\\n"')):
+            trace = synthetic({"size": 1, "type": "char", "bytes": [0]})
+            trace["steps"][0]["output"] = "blåbær\xff\t\n".encode().decode("latin-1")
+            trace["steps"][0]["output"] = "bl\xc3\xa5b\xc3\xa6r\xff\t\n"
+            self.assertEqual(draw.draw(trace, 0, utf8)[-1], want)
+
+    def test_crash_is_drawn_as_a_crash(self):
+        trace = recorded("memory_crash")
+        last = draw.draw(trace, len(trace["steps"]) - 1)
+        self.assertTrue(last[2].startswith("was running"))
+        self.assertIn("*(int *)nullptr = 4;", last[2])
+        self.assertIn("ended by signal 11, a segmentation fault: it wrote to address 0x0", last)
+        closing = draw.draw(trace, len(trace["steps"]))
+        self.assertEqual(closing[:2], ["memory_crash ── at the end", "Ended by signal 11, a "
+                                       "segmentation fault: it wrote to address 0x0 at line 10."])
+        self.assertIn("The last 6 bytes in stdout's buffer were never written.", closing)
+
+    def test_unset_values_past_the_end_and_what_is_printed_at_exit(self):
+        t = recorded("swap")
+        row = next(r for r in draw.draw(t, 0, True) if r.startswith("  x "))
+        self.assertEqual(row.split()[2], "?")  # x before its first store
+        t = synthetic({"size": 5, "type": "char", "bytes": list(b"hello")}, [("b", 0)])
+        t["steps"][0]["errors"] = [{"kind": "InvalidWrite", "what": "Invalid write of size 1",
+                                    "aux": [], "line": 19, "block": "0x1000", "offset": 5}]
+        lines = draw.draw(t, 0, True)
+        cells = next(r for r in lines if "│ h │" in r)
+        self.assertTrue(cells.rstrip().endswith("│ o │ ╳ │"), cells)
+        self.assertIn("╳ line 19 wrote past the end, at [5]", "\n".join(lines))
+        # in ASCII too the mark is no byte a cell could hold (an "x" would be)
+        for bytes_, mark in ((b"hello", "| o | !!|"), (b"x" * 20, "|" + "x" * 20 + "|!!")):
+            with self.subTest(bytes=bytes_):
+                t["steps"][0]["blocks"][0].update(bytes=list(bytes_), size=len(bytes_))
+                t["steps"][0]["errors"][0]["offset"] = len(bytes_)
+                lines = draw.draw(t, 0, False, 100)
+                self.assertTrue(any(r.rstrip().endswith(mark) for r in lines), lines)
+                self.assertIn("!! line 19 wrote past the end, at [%d]" % len(bytes_),
+                              "\n".join(lines))
+        t["steps"][0]["calls_left_out"] = 9950
+        self.assertIn("(9,950 calls left out)", "\n".join(draw.draw(t, 0, True)))
+        t["end"] = {"status": 0, "signal": None, "output": "bye\n",
+                    "left": {"records": [], "summary": {}, "words": []}}
+        self.assertIn('output so far: "bye\\n"', draw.draw(t, 1, True))
+
+    def test_closing_picture_in_valgrinds_words(self):
+        rows = [("memory", ["  definitely lost: 12 bytes in 1 blocks",
+                            "  still reachable: 0 bytes in 0 blocks"]),
+                ("copy", ["  All heap blocks were freed -- no leaks are possible"])]
+        for name, want in rows:
+            trace = recorded(name)
+            lines = draw.draw(trace, len(trace["steps"]))
+            self.assertEqual(lines[:2], ["%s ── at the end" % name, "Exit status 0."])
+            for row in want:
+                self.assertIn(row, lines)
+
+
+# program, input: the runs ./show draws by default
+
+
+if __name__ == "__main__":
+    suite.main()

@@ -1,0 +1,1 @@
+"""The commands: ./show, ./check and the tour's steps."""

@@ -1,0 +1,2 @@
+"""The drawings of a trace (text, page) and what they share (marks): pure
+functions of the trace."""
