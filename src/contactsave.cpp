@@ -2,6 +2,8 @@
 // two lines, with no line feed after the numbers.
 #include <cstdio>
 
+#include <unistd.h>
+
 #include "askline.h"
 
 int main()
@@ -16,7 +18,12 @@ int main()
     FILE *file = fopen("contactlog.txt", "w");
     if (file == nullptr)
         return 1;
+    // A write that fails part-way (disk full, a size limit) leaves no part
+    // of a record: the file is emptied again.
     bool failed = fprintf(file, "%s\n%s", name, numbers) < 0;
+    failed |= fflush(file) != 0;
+    if (failed)
+        (void)!ftruncate(fileno(file), 0);
     failed |= fclose(file) != 0;
     return failed ? 1 : 0;
 }

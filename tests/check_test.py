@@ -49,10 +49,11 @@ class Versions(unittest.TestCase):
     def test_each_fault_fails_its_case_in_words(self):
         rows = [  # version, the case, what its failure must say, whether the output matched
             ("short_malloc/dupstr.c", "hello gives hello twice",
-             ["memcheck: dupstr.c:19: Invalid write of size 1",
-              "is 0 bytes after a block of size 5 alloc'd"], True),
+             ["memory:   line 19 wrote past the end of the 5-byte block made at line 17, at "
+              "byte 5"], True),
             ("one_short/dupchars.c", "hi gives hi twice",
-             ["dupchars.c:23: Conditional jump or move depends on uninitialised value(s)"], None),
+             ["memory:   line 23 decided on a value that was never set: it came from the block "
+              "made at line 17, and the byte it came from was never written"], None),
             ("real_copy/copy.c", "hello and world give Hello twice",
              ['expected  "a: b: Hello\\nHello\\n"', 'got       "a: b: hello\\nHello\\n"',
               "^ the first difference, at byte 7"], False),
@@ -60,10 +61,23 @@ class Versions(unittest.TestCase):
              ['got       "x=1,y=2\\nx=1,y=2\\nx=1,y=2\\n"'], False),
             ("crash_at_eof/dupstr.c", "end of input at the prompt ends with status 1",
              ["ended by signal 11, a segmentation fault, after printing `a: `",
-              "memcheck: dupstr.c:15: Invalid read of size 1"], None),
-            ("forever/addresses.cpp", "one address, as %p prints it",
+              "memory:   line 15 read 1 byte at address 0x0, through a null pointer"], None),
+            ("forever/addresses.cpp", "one address on the stack, as %p prints it",
              ["still running after 2 s: a loop that never ends"], None),
             ("floods/try.c", "hello gives 1", ["printed more than 1 MB: stopped"], None),
+            # what memcheck cannot see: writes past arrays of the globals and the stack
+            ("global_overrun/dupchars.c", "hi gives hi twice",
+             ["memory:   line 20 wrote past the end of b, a 2-byte global array declared at "
+              "line 10, at byte 2"], True),
+            ("stack_overrun/dupchars.c", "hi gives hi twice",
+             ["memory:   line 18 wrote past the end of b, a 2-byte array of main declared at "
+              "line 11, at byte 2"], None),
+            # adding 1 twice prints addresses too: the relation tells them apart
+            ("wrong_offsets/ptrwalk.c", "an address twice, o, then the address plus 2 and plus 3",
+             ["the 4th line should be the 1st plus 2: 0x", ", and is 0x",
+              "the 5th line should be the 1st plus 3: 0x"], None),
+            ("ignores_null/dupstr.c", "a copy that cannot be allocated ends with status 2",
+             ["ended by signal 11, a segmentation fault, after printing `a: `"], None),
         ]
         for version, name, words, output_matched in rows:
             with self.subTest(version=version):
@@ -84,10 +98,36 @@ class Versions(unittest.TestCase):
                 self.assertRegex(done.stdout, r"/%s: \d+ of \d+ cases pass(; \d+ advice)?\n$" % version.replace(
                     ".", r"\."))
 
+    def test_correct_versions_in_other_styles_pass(self):
+        rows = [  # version, its program, cases (all pass)
+            ("locals/dupstr.c", "dupstr", 10),  # the pointers local to main: the copy lost
+            ("locals/dupchars.c", "dupchars", 7),
+        ]
+        for version, program, n in rows:
+            with self.subTest(version=version):
+                done, tree = check(program, os.path.join(HERE, "learner", version))
+                self.assertEqual(done.returncode, 0, done.stdout)
+                self.assertTrue(done.stdout.endswith("%s: %d of %d cases pass\n" % (
+                    version, n, n)), done.stdout)
+                self.assertEqual(len(list(tree.iter("failure"))), 0)
+
+    def test_a_file_not_named_after_its_program_and_its_see_it_line(self):
+        version = os.path.join(HERE, "learner", "renamed", "version2.c")
+        done, tree = check("dupstr", version)
+        self.assertEqual(done.returncode, 1)
+        failure = case(tree, "hello gives hello twice").find("failure").text
+        see = re.search(r"see it:   (.*)$", failure).group(1)
+        self.assertIn(" dupstr %s --case " % version, see)
+        shown = subprocess.run(see + " --after 'strcpy(b, a)'", shell=True, capture_output=True,
+                               text=True, env=dict(os.environ, LANG="C.UTF-8"), timeout=120)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        self.assertIn("line 20: Invalid write of size 1", shown.stdout)  # the case's input
+        self.assertIn("wrote past the end", shown.stdout)
+
     def test_a_good_version_passes_and_a_broken_build_says_why(self):
         done, tree = check(os.path.join(HERE, "learner", "good", "dupstr.c"))
         self.assertEqual(done.returncode, 0, done.stdout)
-        self.assertTrue(done.stdout.endswith("good/dupstr.c: 9 of 9 cases pass\n"))
+        self.assertTrue(done.stdout.endswith("good/dupstr.c: 10 of 10 cases pass\n"))
         self.assertEqual(len(list(tree.iter("failure"))), 0)
         done, tree = check(os.path.join(HERE, "learner", "no_compile", "dupstr.c"))
         self.assertEqual(done.returncode, 1)
@@ -107,12 +147,12 @@ class Versions(unittest.TestCase):
         self.assertEqual([row.split(":")[0] for row in lines],
                          [os.path.join(HERE, "learner", v) for v in versions])
         self.assertEqual([row.split(": ")[1] for row in lines],
-                         ["9 of 9 cases pass", "7 of 9 cases pass", "2 of 9 cases pass"])
+                         ["10 of 10 cases pass", "7 of 10 cases pass", "2 of 10 cases pass"])
         suites = tree.getroot().findall("testsuite")
-        self.assertEqual([len(s.findall("testcase")) for s in suites], [9, 9, 9])
-        self.assertEqual([s.get("failures") for s in suites], ["0", "2", "7"])
+        self.assertEqual([len(s.findall("testcase")) for s in suites], [10, 10, 10])
+        self.assertEqual([s.get("failures") for s in suites], ["0", "3", "8"])
         for s in suites:
-            self.assertEqual(s.get("tests"), "9")
+            self.assertEqual(s.get("tests"), "10")
 
     def test_nothing_it_starts_outlives_the_check(self):
         if sandbox.how()["kind"] is None:

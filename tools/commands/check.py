@@ -7,11 +7,12 @@ usage: ./check PROGRAM [FILE...] [--junit REPORT] [--jobs N] [--no-memcheck]
                   with no FILE, the collection's own program is checked
   FILE            a C (.c) or C++ (.cpp, .cc, .cxx) file, built by the
                   collection's own recipe (setup/recipe) into a folder of its
-                  own, then run on every case of the lesson, each in a fresh
-                  folder, and once more under valgrind's memcheck
+                  own, and again with the sanitizers, then run on every case
+                  of the lesson, each in a fresh folder, as built, with the
+                  sanitizers and under valgrind's memcheck
   --junit REPORT  also write a JUnit XML report, for CI and classroom tools
   --jobs N        FILEs checked at once (default: one per core)
-  --no-memcheck   leave the memcheck runs out
+  --no-memcheck   leave the memcheck and sanitizer runs out
   --as-me         where no sandbox can be made and you are not root, run
                   your own FILE as you anyway (never others' files)
   --program PATH  check a program already built, as PROGRAM (for the tests)
@@ -87,14 +88,16 @@ def details(report, got):
     if not any(k == "status" for k, _ in got["problems"]) and got.get("status") is not None:
         rows.append("      exit status %d, as expected" % got["status"])
     for words in got["memory"]:
-        rows.append("      memcheck: " + words)
+        rows.append("      memory:   " + words)
     rows.append("      by hand:  " + reproduce(report, case))
-    show = "./show" if os.getcwd() == ROOT else shlex.quote(os.path.join(ROOT, "show"))
+    show = ["./show" if os.getcwd() == ROOT else os.path.join(ROOT, "show")]
     if report["as_me"]:  # as it was checked: here, a file runs as the user only when asked
-        show += " --as-me"
-    rows.append("      see it:   %s %s --case %s" % (show, shlex.quote(report["source"] or
-                                                                 report["program"]),
-                                                    shlex.quote(case["name"])))
+        show.append("--as-me")
+    source = report["source"]
+    if source and os.path.splitext(os.path.basename(source))[0] != report["program"]:
+        show.append(report["program"])  # the program it is a version of, as check was told
+    show += [source or report["program"], "--case", case["name"]]
+    rows.append("      see it:   " + " ".join(shlex.quote(w) for w in show))
     return rows
 
 
@@ -115,7 +118,8 @@ def show_report(report, color):
         mark = {"pass": paint("PASS  ", "32", color), "fail": paint("FAIL  ", "31", color),
                 "advice": paint("ADVICE", "33", color)}[got["verdict"]]
         choice = " (the collection's own choice)" if got["kind"] == "choice" else ""
-        out.append("%s %s%s" % (mark, got["name"], choice))
+        note = " (%s)" % got["note"] if got.get("note") else ""
+        out.append("%s %s%s%s" % (mark, got["name"], choice, note))
         if got["verdict"] != "pass":
             out += details(report, got)
     out.append("%s: %s" % (what, summary(report)))
@@ -141,7 +145,7 @@ def junit(reports, path):
             case = ET.SubElement(suite, "testcase", classname=report["program"], name=got["name"])
             text = "\n".join(details(report, got)) if got["verdict"] != "pass" else ""
             if got["verdict"] == "fail":
-                first = (got["problems"] + [("memory", "memcheck: " + w)
+                first = (got["problems"] + [("memory", "memory: " + w)
                                             for w in got["memory"]])[0][1].split("\n")[0]
                 ET.SubElement(case, "failure", message=first).text = text
             elif got["verdict"] == "advice":
@@ -232,10 +236,12 @@ def main():
     else:
         reports = []
         # threads: each check waits on its programs, and threads need no
-        # shared memory (/dev/shm), which some containers do not give
-        with ThreadPoolExecutor(max_workers=opts["jobs"]) as pool:
-            jobs = [pool.submit(cases.check, name, f, None, opts["memcheck"], False, as_me)
-                    for f in opts["files"]]
+        # shared memory (/dev/shm), which some containers do not give; the
+        # builds and runs of every check share one thread a core
+        with ThreadPoolExecutor(max_workers=opts["jobs"]) as pool, \
+                ThreadPoolExecutor(os.cpu_count() or 1) as runs:
+            jobs = [pool.submit(cases.check, name, f, None, opts["memcheck"], False, as_me,
+                                runs) for f in opts["files"]]
             for f, job in zip(opts["files"], jobs):
                 report = job.result()
                 reports.append(report)

@@ -1,14 +1,14 @@
 """Show a program's memory step by step, as memcheck and the debugger see it.
 
-usage: ./show PROGRAM|FILE [--input TEXT] [--case NAME] [--at TEXT]...
+usage: ./show [PROGRAM] FILE | PROGRAM [--input TEXT] [--case NAME] [--at TEXT]...
               [--after TEXT]... [--json] [--html [PATH]] [--open] [--steps N]
               [--seconds N] [ARGS...]
        ./show --lessons DIR [PROGRAM...]
 
   PROGRAM        one of the programs (dupstr, copy, swap, ...)
   FILE           a C (.c) or C++ (.cpp, .cc, .cxx) file of yours, built as
-                 ./check builds it; named after a program (mine/dupstr.c),
-                 it gets that program's input
+                 ./check builds it; a version of PROGRAM, or named after a
+                 program (mine/dupstr.c), it gets that program's input
   --input TEXT   the typed input, with C escapes: \\n for Enter, \\t, \\\\, \\0
                  and \\xHH for the one byte HH (default: the lesson's, as the
                  tour types it; lessons/PROGRAM.json holds it)
@@ -148,6 +148,13 @@ def parse(argv):
         k += 1
     if opts["program"] is None and opts["lessons"] is None:
         fail("name a program; ./show --help tells how", 2)
+    # PROGRAM FILE: a file of the learner's that is a version of PROGRAM, as
+    # ./check PROGRAM FILE takes it
+    opts["version_of"] = None
+    if opts["program"] in lessons.names() and opts["args"] and \
+            os.path.splitext(opts["args"][0])[1] in recipe.C + recipe.CXX:
+        opts["version_of"] = opts["program"]
+        opts["program"] = opts["args"].pop(0)
     return opts
 
 
@@ -174,7 +181,7 @@ def wanted(opts):
                  % (name, " ".join(lessons.names())), 2)
         if not os.path.isfile(name):
             fail("no file %s" % name, 2)
-        name = os.path.splitext(os.path.basename(name))[0]
+        name = opts["version_of"] or os.path.splitext(os.path.basename(name))[0]
     for tool in ("gdb", "valgrind", "vgdb"):
         if shutil.which(tool) is None:
             fail("%s is not installed, and the pictures are drawn with it: run ./tour "

@@ -15,10 +15,14 @@ content of files) are strings of code points 0 to 255, one per byte.
            version passes it) or "choice" (the collection's own choice,
            advice only, unless a version crashes or loses a file on it),
            input, args, files (before; a name ending in / is a folder),
-           output (the whole standard output) or matches (a regular
-           expression the whole of it matches), status, after: {name:
-           content, or null for none} (files after), lost: [bytes, blocks] memcheck finds
-           definitely or indirectly lost at exit (default none)}]
+           output (the whole standard output) or lines (what each line of
+           it must be: [{"text": t}, {"address": "any" or "stack"} (as %p
+           prints it), {"same": k} (as line k), {"plus": [k, n]} (line k's
+           address plus n)]), status, after: {name: content, or null for
+           none} (files after), left: [bytes, blocks] memcheck finds left at
+           exit, lost or still reachable (default none), fail_allocation: N
+           (the Nth allocation the program's own code asks malloc for fails),
+           file_limit: bytes (no file may grow past them: a full disk)}]
 """
 
 import functools

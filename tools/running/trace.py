@@ -46,7 +46,7 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Non
         argv = ["valgrind", "--tool=memcheck", "--vgdb=yes", "--vgdb-error=1000000000",
                 "--vgdb-stop-at=startup,exit", "--vgdb-prefix=" + prefix, "--xml=yes",
                 "--xml-file=" + files["vg.xml"], "--log-file=" + files["vg.log"],
-                "--leak-check=no"]
+                "--leak-check=no", "--read-inline-info=no"]
         # valgrind and vgdb name the pipes between them after the user and
         # the host as each finds them in its environment: neither has them
         env = {k: v for k, v in os.environ.items() if k not in ("LOGNAME", "USER", "HOST")}

@@ -10,7 +10,7 @@ import xml.etree.ElementTree as ET
 import gdb
 
 from tools.running import memcheck
-from tools.running.memcheck import block_of, number, plain_name
+from tools.running.memcheck import STREAMS, block_of, number, plain_name
 from tools.tracer.values import MAX_BYTES, byte_list, cut, hexa, read
 
 PID = re.compile(r"^==\d+== ?")
@@ -23,8 +23,6 @@ SUMMARY = re.compile(r"^\s*(definitely lost|indirectly lost|possibly lost|still 
                      r"suppressed): ([\d,]+) bytes in ([\d,]+) blocks")
 ALLOCATORS = ("malloc", "calloc", "realloc", "reallocarray", "aligned_alloc", "memalign",
               "posix_memalign", "valloc")
-STREAMS = ("fopen", "fopen64", "fdopen", "freopen", "tmpfile", "popen", "fmemopen",
-           "open_memstream")
 UNREACHED = 8  # blocks no name reaches drawn at most; the rest are counted
 CHECK_EVERY = 4  # the heap is listed again at least this often, calls or not
 
