@@ -18,16 +18,12 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from tests import suite
+from tests.suite import AS_ME
 from tests.suite import HERE
 from tools import ROOT
 from tools.running import sandbox
 
 SKIP = 77
-
-
-# Where no sandbox can be had, the versions in learner/ are the suite's own,
-# and run as the user; those that reach out are skipped.
-AS_ME = ["--as-me"] if sandbox.how()["kind"] is None else []
 
 
 def check(*args, env=None):

@@ -62,7 +62,7 @@ def shown(program, folder, *args):
     path = os.path.join(folder, os.path.splitext(os.path.basename(program))[0] + ".html")
     for flag, out in (("--html", path), ("--json", None)):
         done = subprocess.run([os.path.join(ROOT, "show"), program, flag] + ([out] if out else [])
-                              + list(args), capture_output=True)
+                              + suite.AS_ME + list(args), capture_output=True)
         assert done.returncode == 0, done.stderr.decode()
     return path, json.loads(done.stdout)
 

@@ -18,6 +18,7 @@ import time
 import unittest
 
 from tests import suite
+from tools import ROOT
 from tools.running import sandbox
 
 ROOTED = os.geteuid() == 0
@@ -78,6 +79,24 @@ def limits(text):
         if row.strip():
             out[row[:26].strip()] = row[26:47].strip()
     return out
+
+
+class Found(unittest.TestCase):
+    def test_what_protects_is_found_once_for_every_thread(self):
+        # checks run their cases on threads: the first ones must not see a
+        # kind that is still being found (bwrap, where bubblewrap is missing)
+        probe = ("import threading\nfrom tools.running import sandbox\nseen = []\n"
+                 "ts = [threading.Thread(target=lambda: seen.append(sandbox.how()['kind']))"
+                 " for _ in range(8)]\n[t.start() for t in ts]\n[t.join() for t in ts]\n"
+                 "print(sorted(set(map(str, seen))))")
+        with tempfile.TemporaryDirectory() as work:
+            env = dict(os.environ, PATH=suite.without(os.path.join(work, "bin"), "bwrap"),
+                       PYTHONPATH=ROOT)
+            for _ in range(3):
+                done = subprocess.run([sys.executable, "-P", "-c", probe], env=env,
+                                      capture_output=True, text=True)
+                self.assertEqual(done.stdout.strip(),
+                                 "['alone']" if ROOTED else "['None']", done.stderr)
 
 
 class Inside(unittest.TestCase):

@@ -17,9 +17,10 @@ import time
 import unittest
 
 from tests import suite
+from tests.suite import AS_ME
 from tests.suite import ROOT, after, lesson, running
 from tools.drawing import marks, text as draw
-from tools.running import lessons, sandbox, trace
+from tools.running import lessons, trace
 
 HERE = suite.HERE
 LIMIT = 3.0  # seconds per whole trace of a program of the collection
@@ -242,13 +243,6 @@ class Tracing(unittest.TestCase):
                 self.assertEqual(heads + left_out, empty + 1)  # each get_string call once
 
 
-# Where no sandbox can be had, the files of learner/ are the suite's own, and
-# run as the user; those that reach out are skipped.
-
-
-AS_ME = ["--as-me"] if sandbox.how()["kind"] is None else []
-
-
 def learner(source, *args, env=None):
     """The trace ./show draws of a learner's file in learner/."""
     done = subprocess.run([os.path.join(ROOT, "show"), os.path.join(HERE, "learner", source),
@@ -387,9 +381,131 @@ class Learner(unittest.TestCase):
         exprs = {e["name"] for s in t["steps"] for e in s["exprs"]}
         self.assertEqual(exprs & {"&y", "&mask", "&h", "&p", "pb - 4"}, set())
         self.assertIn("&p.a", "".join(s["text"] for s in t["steps"]))
-        flat = {b["name"]: [n for n, _, _ in marks.members(t, b["type"])]
+        flat = {b["name"]: [n for n, _, _, _ in marks.members(t, b["type"])]
                 for b in step["blocks"] if b.get("name") in ("u", "r")}
         self.assertEqual(flat, {"u": ["k", "i", "f"], "r": ["one.a", "two.b", "two.c"]})
+
+    def test_a_byte_set_to_a_question_mark_is_no_unset_byte(self):
+        t = learner("question/why.c")
+        i = after(t, "r[0] = '?'")
+        step = t["steps"][i]
+        q = next(b for b in step["blocks"] if b.get("name") == "q")
+        r = block_at(step, var(step, "r")["points_to"])
+        self.assertEqual(q["bytes"][3], ord("?"))
+        self.assertEqual((r["bytes"][0], r["bytes"][1:]), (ord("?"), [None] * 3))
+        for utf8 in (True, False):
+            with self.subTest(utf8=utf8):
+                picture = "\n".join(draw.draw(t, i, utf8))
+                self.assertIn('"why\\?\\0\\0"', picture)  # q as a string
+                row = next(r for r in picture.split("\n") if "\\?" in r and "4040" not in r
+                           and "\\0" not in r)  # the heap block's cells
+                self.assertEqual([c.strip() for c in re.split(r"[│|]", row)][2:6],
+                                 ["\\?", "?", "?", "?"])
+
+    def test_pointers_past_an_array_and_along_argv_make_no_block(self):
+        t = learner("walk/walk.c", "one", "two")
+        for step in t["steps"]:
+            for b in step["blocks"]:  # no block is made up: each is a variable's or a string's
+                if b["kind"] == "stack" and not b.get("name"):
+                    self.assertIn(b["type"], ("char", "char *"), b)
+        step = t["steps"][after(t, "sum += *p") + 1]  # the loop's test, p past the end
+        last = t["steps"][-1]
+        words = {v["name"]: marks.shown(t, last, v) for v in last["frames"][0]["vars"]}
+        self.assertEqual(words["p"], "past the end of main scores")
+        self.assertEqual(words["lend"], "past the end of main local")  # not main lend
+        self.assertEqual(words["arg"], "%s[3]" % words["argv"][:-3])  # one block, cell 3
+        argv = {block_at(s, var(s, "argv")["points_to"])["address"] for s in t["steps"]
+                if "points_to" in var(s, "argv")}
+        self.assertEqual(len(argv), 1)
+        self.assertIsNotNone(step)
+
+    def test_a_block_of_no_whole_number_of_ints(self):
+        t = learner("odd_block/ints.c")
+        i = after(t, "x[0] = 1")
+        rows = draw.draw(t, i, False, 100)
+        cells = next(r for r in rows if "\\x01" in r)
+        self.assertRegex(cells, r"\\x01 +\| +\\0 +\| +\\0 +\| +!! +\|$")
+        self.assertIn("+3", "\n".join(rows))  # the byte past the end, by its offset
+        self.assertIn("!! line 7 wrote past the end, at byte 3", "\n".join(rows))
+        later = draw.draw(t, after(t, "y[1] = 3"), False, 100)
+        x_cells = [r for r in later if "\\x01" in r][0]
+        self.assertNotIn("!!", x_cells)  # cell [0] lies inside its block
+
+    def test_a_static_lives_between_calls_and_sizeof_is_no_pointer(self):
+        t = learner("statics/counter.c")
+        seen = []
+        for step in t["steps"]:
+            count = next(v for v in step["globals"] if v["name"] == "counter's count")
+            self.assertEqual(count["static"], "counter")
+            seen.append(count["value"])
+            self.assertNotIn("count", [v["name"] for f in step["frames"] for v in f["vars"]])
+        self.assertEqual([v for k, v in enumerate(seen) if k == 0 or v != seen[k - 1]],
+                         ["0", "1", "2", "3"])
+        self.assertEqual({e["name"] for s in t["steps"] for e in s["exprs"]} & {"name - 1"},
+                         set())
+
+    def test_a_pointer_into_a_call_that_has_returned(self):
+        t = learner("dangling_frame/local.c")
+        step = next(s for s in t["steps"] if "printf" in s["text"])
+        q = var(step, "q", 0)
+        block = block_at(step, q["points_to"])
+        self.assertTrue(block["ended"])
+        self.assertIsNone(block["bytes"])
+        self.assertIn("in a call that has ended", marks.shown(t, step, q))
+
+    def test_overruns_of_stack_and_global_arrays_marked_at_their_line(self):
+        t = learner("overrun_stack/arrays.c")
+        found = [(t["steps"][i - 1]["line"], e["offset"], block_at(s, e["block"])["name"])
+                 for i, s in enumerate(t["steps"]) for e in s["errors"]
+                 if e.get("by") == "AddressSanitizer"]
+        # a[4] in a pass the loop left out, then g[3]
+        self.assertEqual([(o, n) for _, o, n in found], [(16, "a"), (12, "g")])
+        self.assertEqual(found[1][0], line_of(t, "g[3] = 1"))
+        i = after(t, "g[3] = 1")
+        self.assertIn("╳ line 11 wrote past the end, at [3]", "\n".join(draw.draw(t, i)))
+
+    def test_what_a_run_by_hand_does_and_what_a_crash_wrote_into(self):
+        t = learner("literal/hello.c")
+        last = t["steps"][-1]
+        self.assertEqual(last["signal"]["access"], "write")
+        lit = [e for e in last["errors"] if e["kind"] == "ReadOnlyWrite"]
+        self.assertEqual(block_at(last, lit[0]["block"])["kind"], "read-only")
+        self.assertIn("line 8 wrote into A[0], a string literal in read-only memory",
+                      marks.ending(t))
+        t = learner("twice/free.c")
+        self.assertEqual(t["end"]["status"], 0)
+        self.assertIn("Run by hand, the program ends at line 8", " ".join(marks.left_words(t)))
+
+    def test_pictures_once_wrong(self):
+        rows = [  # program, the line about to run, a pointer, where it must point
+            ("constptr.c", "int s = sum", "c", "A"),  # not A.x: a const struct point *
+            ("grid_ptr.c", "*q = 60", "q", "main grid[1][2]"),
+            ("static_buf.c", "printf", "h", "history's hist[0]"),
+            ("structptr.c", "*agep += 1", "agep", "A[1].age"),
+            ("small_struct.c", "printf", "n", "A"),
+        ]
+        for program, at, name, where in rows:
+            with self.subTest(program=program):
+                t = learner("reviewed/" + program)
+                i = next(k for k, s in enumerate(t["steps"]) if at in s["text"])
+                step = t["steps"][i]
+                v = next(v for v in step["frames"][0]["vars"] + step["globals"]
+                         if v["name"] == name)
+                self.assertEqual(marks.shown(t, step, v), where)
+                self.assertTrue(draw.draw(t, i))
+        t = learner("reviewed/misc_types.c")  # bit-fields, each its own bits
+        block = next(b for b in t["steps"][after(t, "f.count = 9")]["blocks"]
+                     if b.get("name") == "f")
+        step = t["steps"][after(t, "f.count = 9")]
+        self.assertEqual([marks.member_text(t, step, ft, block["bytes"], off, bits)
+                          for _, ft, off, bits in marks.members(t, block["type"])],
+                         ["0", "5", "9"])
+        t = learner("reviewed/useafter.c")  # a function that returns a string: once a crash
+        i = next(k for k, s in enumerate(t["steps"]) if "char *b = a" in s["text"])
+        heap = block_at(t["steps"][i], var(t["steps"][i], "a", 0)["points_to"])
+        self.assertEqual(heap["kind"], "heap")
+        self.assertIn("returned  make gave the address of %s" % marks.letters(t)[heap["address"]],
+                      draw.draw(t, i))
 
     def test_nothing_it_starts_outlives_it_or_reaches_out(self):
         if AS_ME:

@@ -172,7 +172,8 @@ def build():
 
 def wanted(opts):
     """What the program is, and the run the options ask for: (name, binary,
-    args, input, cwd, setup, boxed)."""
+    args, input, cwd, setup, boxed, (the program built with the sanitizers,
+    its source) or None)."""
     name = opts["program"]
     own = name not in lessons.names()
     if own:
@@ -188,11 +189,17 @@ def wanted(opts):
                  "first, which installs it." % tool, NO_TRACE)
     build()
     binary = os.path.join(ROOT, "build", "bin", name)
+    sanitized = None
     if own:
-        binary, said = recipe.build(os.path.abspath(opts["program"]), name)
+        source = os.path.abspath(opts["program"])
+        binary, said = recipe.build(source, name)
         sys.stderr.write(said)
         if binary is None:
             fail("%s does not compile (the compiler's words are above)" % opts["program"], 1)
+        # built again with the sanitizers: what it does past arrays of the
+        # stack and the globals, which memcheck cannot see, is marked too
+        sanitized = recipe.build(source, name, sanitize=True)[0]
+        sanitized = (sanitized, source) if sanitized else None
     known = lessons.load(name) if name in lessons.names() else {"show": {}, "cases": []}
     run = known["show"]
     if opts["case"] is not None:
@@ -212,7 +219,7 @@ def wanted(opts):
         for path, source in copies.items():
             os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
             shutil.copy2(source, os.path.join(folder, path))
-    return name, binary, args, typed, cwd, setup, own
+    return name, binary, args, typed, cwd, setup, own, sanitized
 
 
 def copied(args):
@@ -240,7 +247,7 @@ def copied(args):
 
 def lesson(opts):
     """The trace of a program, as the options ask."""
-    name, binary, args, typed, cwd, setup, own = wanted(opts)
+    name, binary, args, typed, cwd, setup, own, sanitized = wanted(opts)
     box = None
     if own:  # a learner's file: as ./check runs it
         said = sandbox.words(opts["program"], opts["as_me"])
@@ -249,7 +256,8 @@ def lesson(opts):
         if said:
             print("show: " + said, file=sys.stderr)
         box = sandbox.Box(opts["as_me"])
-    result, said = trace.trace(binary, args, typed, cwd, opts["steps"], opts["seconds"], setup, box)
+    result, said = trace.trace(binary, args, typed, cwd, opts["steps"], opts["seconds"], setup, box,
+                               sanitized)
     if result is None or result.get("error"):
         lines = [row for row in said.strip().split("\n") if row.strip()]
         reason = lines[-1] if lines else (result or {}).get("error") or "it said nothing"
@@ -306,7 +314,9 @@ def main():
     if sys.stdout.isatty() and sys.stdin.isatty() and not opts["print"]:
         pager.page(result, indices, utf8)
     else:
-        width = shutil.get_terminal_size().columns if sys.stdout.isatty() else text.WIDTH
+        # the terminal's width, or the one COLUMNS asks for, terminal or not
+        width = shutil.get_terminal_size().columns if sys.stdout.isatty() or \
+            os.environ.get("COLUMNS", "").isdigit() else text.WIDTH
         rule = ("═" if utf8 else "=") * min(width, text.WIDTH)
         for n, i in enumerate(indices):
             if n:

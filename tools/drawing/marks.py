@@ -4,6 +4,7 @@ pointer points, values read from bytes, escapes, and the words for errors
 and for how a run ended. Pure functions of the trace; nothing here knows
 gdb or how a picture is laid out."""
 
+import re
 import struct
 
 SIGNALS = {
@@ -61,8 +62,10 @@ def plural(n, word):
 
 
 def cells(trace, step, block):
-    """The text of each element of a block, and how many bytes of it the
-    trace left out after the first ones."""
+    """The text of each whole element of a block; of the bytes after the
+    last whole one, when its size is no whole number of elements (malloc(6)
+    for ints); of the last elements, when the trace left bytes out after
+    the first ones; and how many it left out. (items, tail, rest, omitted)"""
     t = type_of(trace, block["type"])
     size = max(t["size"], 1)
     raw = block["bytes"]
@@ -70,14 +73,16 @@ def cells(trace, step, block):
     head = raw if not omitted else raw[:len(raw) - 16]
     items = [value(trace, step, block["type"], head[k:k + size])
              for k in range(0, len(head) - size + 1, size)]
+    tail = [held(b) for b in head[len(items) * size:]] if not omitted else []
     rest = [value(trace, step, block["type"], raw[len(head) + k:len(head) + k + size])
             for k in range(0, len(raw) - len(head) - size + 1, size)] if omitted else []
-    return items, rest, omitted
+    return items, tail, rest, omitted
 
 
 def members(trace, tname, prefix="", offset=0, depth=0):
-    """(name, type, offset) of each member of a struct or union, a nested
-    one's members as corner.x (a union's all at the offset they share)."""
+    """(name, type, offset, bits) of each member of a struct or union, a
+    nested one's members as corner.x (a union's all at the offset they
+    share); bits: [first bit, bit count] of a bit-field, else None."""
     for f in type_of(trace, tname)["fields"]:
         name, off = prefix + f["name"], offset + f["offset"]
         if type_of(trace, f["type"])["kind"] in ("struct", "union") and depth < 4:
@@ -85,7 +90,27 @@ def members(trace, tname, prefix="", offset=0, depth=0):
             yield from members(trace, f["type"], name + "." if f["name"] else prefix, off,
                                depth + 1)
         else:
-            yield name, f["type"], off
+            yield name, f["type"], off, f.get("bits")
+
+
+def member_text(trace, step, ftype, raw, off, bits):
+    """The text of a member whose value starts at off of the bytes raw: its
+    bits for a bit-field, and what lies past the bytes of its block said so
+    (a block too small for its struct)."""
+    t = type_of(trace, ftype)
+    size = max(t["size"], 1)
+    if off >= len(raw) or (bits is None and off + size > len(raw)):
+        return PAST
+    if bits is None:
+        return value(trace, step, ftype, raw[off:off + size])
+    first, count = bits
+    part = raw[off:off + (first + count + 7) // 8]
+    if None in part:
+        return UNSET
+    n = (int.from_bytes(bytes(part), "little") >> first) & ((1 << count) - 1)
+    if t["kind"] in ("int", "enum") and n >= 1 << (count - 1):
+        n -= 1 << count
+    return str(n)
 
 
 def pointer_names(step):
@@ -112,15 +137,31 @@ def pointed(trace, step):
         if var["name"].startswith("&") and var.get("frame") is not None:
             continue  # &x says no more than x itself
         block, offset = block_of(step["blocks"], var["points_to"])
-        if block is None:
-            continue
+        if block is None or past_end(trace, step, int(var["points_to"], 16)):
+            continue  # no cell of a block holds it
         if not drawn(trace, block):
             backrefs.setdefault(block["address"], []).append(shown_name)
-        else:
-            k = offset // elem_size(trace, block)
-            pointers.setdefault(block["address"], {}).setdefault(k, []).append(
-                shown_name + (" (dangling)" if block["freed"] else ""))
+            continue
+        k = cell(trace, block, offset)
+        size = elem_size(trace, block)
+        part = member_at(trace, block["type"], offset - k * size,
+                         type_of(trace, var.get("type")).get("target"))
+        said = []
+        if part:  # a pointer to a member, not to the struct it is in
+            said.append("to ." + part[0])
+        if block["freed"] or block.get("ended"):  # no cells: which one it held
+            said.append("dangling" + (", at [%d]" % k if k else ""))
+        pointers.setdefault(block["address"], {}).setdefault(k, []).append(
+            shown_name + (" (%s)" % "; ".join(said) if said else ""))
     return pointers, backrefs
+
+
+def cell(trace, block, offset):
+    """The cell of a block that holds the byte at offset: its element, or
+    for the bytes after the last whole element, one cell a byte."""
+    size = elem_size(trace, block)
+    whole = block["size"] // size
+    return offset // size if offset < whole * size else whole + offset - whole * size
 
 
 def drawn(trace, block):
@@ -136,22 +177,55 @@ def heading(step, names, block):
     return words + (", by " + block["allocated_by"] if block.get("allocated_by") else "")
 
 
+def access_size(err):
+    """The bytes an access of memcheck's error touched ("Invalid write of size 4")."""
+    m = re.search(r"of size (\d+)", err.get("what", ""))
+    return int(m.group(1)) if m else 1
+
+
 def wrongs(trace, step, block):
     """The invalid reads and writes of the line just run into a block:
-    (sentence, the element past the end or None)."""
+    (sentence, the cells after its end, "x" for each the access touched and
+    "" for each it jumped over). The cells are elements, or bytes for a
+    block that is no whole number of elements."""
     size = elem_size(trace, block)
+    odd = block["size"] % size != 0
     out = []
     for e in step.get("errors", []):
-        if e.get("block") != block["address"] or e["kind"] not in ("InvalidRead", "InvalidWrite"):
+        if e.get("block") != block["address"] or e.get("offset") is None:
+            continue
+        if e["kind"] == "ReadOnlyWrite":
+            out.append(("line %s wrote into %s: read-only memory" % (
+                e["line"], place(trace, step, block, e["offset"])), []))
+        if e["kind"] not in ("InvalidRead", "InvalidWrite"):
             continue
         did = "wrote" if e["kind"] == "InvalidWrite" else "read"
-        k = e["offset"] // size
+        off, n = e["offset"], access_size(e)
         if block["freed"]:
-            out.append(("line %s %s %s[%d] after the free" % (
-                e["line"], did, letters(trace)[block["address"]], k), None))
-        elif e["offset"] >= block["size"] and not block.get("omitted"):
-            out.append(("line %s %s past the end, at [%d]" % (e["line"], did, k), k))
+            out.append(("line %s %s %s after the free" % (e["line"], did, place(
+                trace, step, block, off)), []))
+        elif off + n > block["size"] and not block.get("omitted"):
+            end = block["size"]
+            if odd:  # byte by byte after the last byte
+                past = ["x" if k >= off else "" for k in range(end, off + n)]
+                at = "at byte %d" % max(off, end)
+            else:  # element by element after the last element
+                past = ["x" if k * size + size > off else ""
+                        for k in range(end // size, (off + n - 1) // size + 1)]
+                at = "at [%d]" % (max(off, end) // size)
+            out.append(("line %s %s past the end, %s" % (e["line"], did, at), past))
     return out
+
+
+def place(trace, step, block, offset):
+    """Where in a block an offset lies, in words: 'C[2]', 'C.next',
+    'C[1].next'."""
+    size = elem_size(trace, block)
+    k = offset // size
+    name = label(step, letters(trace), block)
+    part = member_at(trace, block["type"], offset - k * size, None)
+    one = block["size"] <= size
+    return name + ("" if one and part else "[%d]" % k) + ("." + part[0] if part else "")
 
 
 def target(step, trace, var):
@@ -163,11 +237,11 @@ def target(step, trace, var):
     if p == 0:
         return "NULL"
     names = letters(trace)
+    end = past_end(trace, step, p)
+    if end is not None:  # before whatever lies right after it
+        return "past the end of %s" % label(step, names, end)
     block, offset = block_of(step["blocks"], var["points_to"])
     if block is None:
-        for b in step["blocks"]:
-            if int(b["address"], 16) + b["size"] == p:
-                return "past the end of %s" % label(step, names, b)
         return "into no block (%s)" % var["points_to"]
     size = elem_size(trace, block)
     index = offset // size
@@ -175,15 +249,33 @@ def target(step, trace, var):
     whole = type_of(trace, var.get("type"))
     part = member_at(trace, block["type"], offset - index * size, whole.get("target"))
     inside = "." + part[0] if part else ""  # a pointer to a member: main p.b[1]
+    inner = subscripts(trace, block["type"], offset - index * size)  # grid[1][2]
     if block.get("name"):
-        return label(step, names, block) + ("" if one else "[%d]" % index) + inside
+        return label(step, names, block) + ("" if one else "[%d]" % index) + inner + inside
     name = names[block["address"]]
-    freed = ", freed" if block["freed"] else ""
-    if block["bytes"] is None and not block["freed"] or block["stream"]:
+    freed = ", freed" if block["freed"] else \
+        ", in a call that has ended" if block.get("ended") else ""
+    if block["bytes"] is None and not (block["freed"] or block.get("ended")) or \
+            block["stream"]:
         return name + freed
     if one and type_of(trace, block["type"])["kind"] in ("struct", "union"):
         return name + inside + freed  # a block of one struct
-    return "%s[%d]%s%s" % (name, index, inside, freed)
+    if offset >= block["size"] // size * size:  # after the last whole element
+        return "%s, byte %d%s" % (name, offset, freed)
+    return "%s[%d]%s%s%s" % (name, index, inner, inside, freed)
+
+
+def past_end(trace, step, p):
+    """The array or heap block of the step that ends right where p points,
+    or None: a pointer one past the last element is past the end of that
+    array, whatever lies after it."""
+    for b in step["blocks"]:
+        # an array variable or a heap block: strings found in the stack or
+        # read-only data lie one after another (argv's), each a block
+        if b["size"] and int(b["address"], 16) + b["size"] == p and \
+                (b["kind"] == "heap" or b.get("name") and b["size"] > elem_size(trace, b)):
+            return b
+    return None
 
 
 def member_at(trace, tname, offset, want):
@@ -192,9 +284,9 @@ def member_at(trace, tname, offset, want):
     at offset 0, a pointer to the struct's own type (want) or to no type
     known points at the whole."""
     if type_of(trace, tname)["kind"] not in ("struct", "union") or \
-            offset == 0 and want in (tname, None):
+            offset == 0 and (want is None or plain(want) == plain(tname)):
         return None
-    for name, ftype, off in members(trace, tname):
+    for name, ftype, off, _ in members(trace, tname):
         t = type_of(trace, ftype)
         if off <= offset < off + max(t["size"], 1):
             if t["kind"] == "array":
@@ -202,6 +294,25 @@ def member_at(trace, tname, offset, want):
                 return "%s[%d]" % (name, k), off
             return name, off
     return None
+
+
+def plain(tname):
+    """A type's name without its qualifiers: a const struct point * points
+    at a struct point."""
+    return re.sub(r"\b(const|volatile)\s+", "", tname or "").strip()
+
+
+def subscripts(trace, tname, offset):
+    """The indices, after an element's own, of the byte at offset in an
+    element of array type ("[2]" in grid[1][2]), or ""."""
+    out = ""
+    t = type_of(trace, tname)
+    while t["kind"] == "array":
+        size = max(type_of(trace, t["target"])["size"], 1)
+        out += "[%d]" % (offset // size)
+        offset %= size
+        t = type_of(trace, t["target"])
+    return out
 
 
 def label(step, names, block):
@@ -220,13 +331,25 @@ def elem_size(trace, block):
     return max(type_of(trace, block["type"])["size"], 1)
 
 
+UNSET = "?"  # a byte memcheck knows is not set; a set "?" is drawn as C's \?
+PAST = "(past the block's end)"  # a member a block too small for its struct lacks
+
+
 def byte(b):
-    """One byte of a char cell: itself when printable ASCII, else C's escape."""
+    """One byte of output: itself when printable ASCII, else C's escape."""
     if b in ESCAPES:
         return ESCAPES[b]
     if 32 <= b < 127:
         return chr(b)
     return "\\x%02x" % b
+
+
+def held(b):
+    """One byte of memory (None: not set): as byte() draws it, but "?",
+    which stands for a byte not set, as C's own escape for it, \?."""
+    if b is None:
+        return UNSET
+    return "\\?" if b == 63 else byte(b)
 
 
 def value(trace, step, tname, raw):
@@ -237,28 +360,28 @@ def value(trace, step, tname, raw):
     if not raw or all(b is None for b in raw):
         return "?"
     if kind in ("struct", "union"):
-        parts = []
-        for f in t["fields"]:
-            size = type_of(trace, f["type"])["size"]
-            parts.append("%s=%s" % (f["name"], value(trace, step, f["type"],
-                                                     raw[f["offset"]:f["offset"] + size])))
-        return "{" + ", ".join(parts) + "}"
+        return "{" + ", ".join("%s=%s" % (f["name"], member_text(
+            trace, step, f["type"], raw, f["offset"], f.get("bits"))) for f in t["fields"]) + "}"
     if kind == "array":
         inner = type_of(trace, t["target"])
         size = max(inner["size"], 1)
         if inner["kind"] in ("char", "uchar"):
-            return '"' + "".join("?" if b is None else byte(b) for b in raw) + '"'
+            return '"' + "".join(held(b) for b in raw) + '"'
         return "[" + ", ".join(value(trace, step, t["target"], raw[k:k + size])
                                for k in range(0, len(raw), size)) + "]"
     if None in raw:
         return "?"
     data = bytes(raw)
     if kind in ("char", "uchar"):
-        return byte(data[0])
+        return held(data[0])
     if kind == "bool":
         return "true" if any(data) else "false"
-    if kind == "float" and len(data) in (4, 8):
-        return repr(struct.unpack("<f" if len(data) == 4 else "<d", data)[0])
+    if kind == "float" and len(data) == 8:
+        return repr(struct.unpack("<d", data)[0])
+    if kind == "float" and len(data) == 4:  # the fewest digits that give this float back
+        x = struct.unpack("<f", data)[0]
+        return next(t for t in ("%%.%dg" % n % x for n in range(1, 10))
+                    if struct.pack("<f", float(t)) == data)
     n = int.from_bytes(data, "little", signed=kind in ("int", "enum"))
     if kind == "enum":
         return t["values"].get(str(n), str(n))
@@ -282,7 +405,7 @@ def shown(trace, step, var):
     if type_of(trace, var["type"])["kind"] in ("char", "uchar"):
         number = var["value"].split(" ")[0]  # gdb's "97 'a'", with octal escapes
         if number.lstrip("-").isdigit():
-            return "%s '%s'" % (number, byte(int(number) & 0xFF))
+            return "%s '%s'" % (number, held(int(number) & 0xFF))
     return var["value"]
 
 
@@ -318,9 +441,19 @@ def output(trace, i):
     return text.encode("latin-1")
 
 
-def signal_words(sig):
+def signal_words(sig, trace=None, step=None):
+    """How a signal ended the program; with the step it struck in, what the
+    faulting access reached: a string literal written, say."""
     number = sig.get("number") or NUMBERS.get(sig["name"], "?")
     words = "ended by signal %s, %s" % (number, SIGNALS.get(sig["name"], sig["name"]))
+    into = [e for e in (step or {}).get("errors", []) if e["kind"] == "ReadOnlyWrite"]
+    if into:
+        block, offset = block_of(step["blocks"], into[0]["block"])
+        if block is not None:
+            return words + ": line %s wrote into %s, %s in read-only memory" % (
+                into[0]["line"], place(trace, step, block, into[0]["offset"]),
+                "a string literal" if type_of(trace, block["type"])["kind"] in ("char", "uchar")
+                else "data")
     if sig.get("address"):
         did = {"write": "it wrote to", "read": "it read from"}.get(sig.get("access"), "at")
         words += ": %s address %s" % (did, sig["address"])
@@ -347,7 +480,9 @@ def ending(trace):
     if end["signal"]:
         steps = trace["steps"]
         at = " at line %d" % steps[-1]["line"] if steps and steps[-1].get("signal") else ""
-        return signal_words(end["signal"]) + at
+        last = steps[-1] if steps and steps[-1].get("signal") else None
+        return signal_words(end["signal"], trace, last) + ("" if last and any(
+            e["kind"] == "ReadOnlyWrite" for e in last["errors"]) else at)
     return "exit status %s" % end["status"]
 
 
@@ -359,25 +494,44 @@ def remarks(trace, i):
     out = []
     for skip in trace.get("skipped", []):
         if skip["before_step"] == i:
-            out.append(("skipped", "(%s of line %d left out)" % (
-                plural(skip["passes"], "more pass").replace("passs", "passes"), skip["line"])))
+            out.append(("skipped", "(%s of the loop at line %d left out, with all they ran)"
+                        % (plural(skip["passes"], "more pass").replace("passs", "passes"),
+                           skip["line"])))
     if step.get("returned"):
         r = step["returned"]
         value = r["value"]
-        if value is not None and value.startswith("0x") and r["function"] not in \
+        # an address, as gdb gives it: alone, or with the string there (0x... "hey")
+        address = value.split()[0] if value else ""
+        if re.fullmatch(r"0x[0-9a-f]+", address) and r["function"] not in \
                 [f["function"] for f in step["frames"]]:
-            block, _ = block_of(step["blocks"], value) if value != "0x0" else (None, 0)
-            value = "NULL" if value == "0x0" else (
-                "the address of " + letters(trace).get(block["address"], "?") if block else value)
+            block, _ = block_of(step["blocks"], address) if address != "0x0" else (None, 0)
+            value = "NULL" if address == "0x0" else (
+                "the address of " + label(step, letters(trace), block) if block else value)
         out.append(("returned", "returned  %s gave %s" % (
             r["function"], value if value is not None else "nothing (void)")))
     for err in step.get("errors", []):
-        out.append(("error", "memcheck: " + error_words(err)))
+        if err.get("by") == "AddressSanitizer":  # what memcheck cannot see: in its words
+            out.append(("error", "AddressSanitizer: " + err["aux"][0]))
+        elif err["kind"] != "ReadOnlyWrite":  # the signal's words tell that one
+            out.append(("error", "memcheck: " + error_words(err)))
     if step.get("repeats"):
-        out.append(("repeats", "memcheck: %s again" % plural(step["repeats"], "error")))
+        # memcheck tells each place once: say which error it was, when the
+        # line just run made one before
+        ran = trace["steps"][i - 1]["line"] if i else None
+        before = [e for s in trace["steps"][:i] for e in s["errors"] if e.get("line") == ran]
+        out.append(("repeats", "memcheck: %s again%s" % (
+            plural(step["repeats"], "error"), ", as line %d made before: %s" % (
+                ran, error_words(before[-1]).split(": ", 1)[-1].split(". ")[0])
+            if before else "")))
     if step.get("signal"):
-        out.append(("signal", signal_words(step["signal"])))
+        out.append(("signal", signal_words(step["signal"], trace, step)))
     return out
+
+
+def left_out_before(trace, i):
+    """The loop passes left out right before step i, or None: the line
+    just run is one of theirs, not the step before's."""
+    return next((s for s in trace.get("skipped", []) if s["before_step"] == i), None)
 
 
 def unseen(step):
@@ -401,7 +555,7 @@ def left_words(trace):
     end = trace.get("end")
     steps = trace["steps"]
     if end is None:
-        return ["It did not end, so nothing is known of what it leaves."]
+        return ["It did not end, so nothing is known of what it leaves."] + plainly(trace)
     left = end["left"]
     out = ["valgrind's leak check at exit:"]
     out += ["  " + words for words in left["words"]]
@@ -416,12 +570,37 @@ def left_words(trace):
             "{:,}".format(r["bytes"]), "{:,}".format(r["blocks"]), r["kind"],
             r["allocated_by"], where))
     if left["records"]:
-        out += ["", "(definitely lost: no pointer to them is left; still reachable: a "
-                "global, or a block one reaches, still points to them)"]
+        out += ["", "(definitely lost: no pointer to them is left; indirectly lost: only "
+                "blocks that are lost point to them, as the nodes of a lost list; still "
+                "reachable: a global, or a block one reaches, still points to them)"]
     if end["signal"] and steps and steps[-1].get("pending"):
         out += ["", "The last %s in stdout's buffer were never written." % plural(
             steps[-1]["pending"], "byte")]
-    return out
+    return out + plainly(trace)
+
+
+def plainly(trace):
+    """What a run by hand would do that this one, under valgrind, did not:
+    rows of text, a blank row first, or none."""
+    steps = trace["steps"]
+    twice = next((e for s in steps for e in s["errors"] if e["kind"] == "InvalidFree" and
+                  any("free'd" in a for a in e["aux"])), None)
+    if twice is not None:
+        return ["", "Run by hand, the program ends at line %s: the C library finds the block "
+                "freed twice and stops it by signal 6, an abort (free(): double free "
+                "detected). valgrind keeps it going so that the rest can be seen." % (
+                    twice["line"])]
+    limit = trace.get("limit") or {}
+    if limit.get("kind") in ("time", "steps") and steps:
+        frames = steps[-1]["frames"]
+        deep = len(frames) + steps[-1].get("calls_left_out", 0)
+        names = {f["function"] for f in frames[-10:]}
+        if deep >= 20 and len(names) == 1:
+            return ["", "It was %s deep when it was stopped, %s calling itself again and "
+                    "again: a recursion that never ends. Run by hand, it fills its stack and "
+                    "ends by signal 11, a segmentation fault." % (plural(deep, "call"),
+                                                                  names.pop())]
+    return []
 
 
 def error_words(err):

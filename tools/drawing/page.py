@@ -26,7 +26,7 @@ def dest(trace, step, p, want=None):
     a cell ('c ADDRESS K'), a struct's member ('m ADDRESS OFFSET'), a block
     as a whole ('b ADDRESS'), a variable drawn as itself ('v ADDRESS'), or
     None."""
-    if p == 0:
+    if p == 0 or marks.past_end(trace, step, p):  # past the end: no cell holds it
         return None
     block, offset = marks.block_of(step["blocks"], "0x%x" % p)
     if block is None:
@@ -63,6 +63,8 @@ def changed(seen, key, text):
 
 def var_view(trace, step, var, backrefs, seen):
     value = marks.shown(trace, step, var)
+    if var.get("static"):  # a function's static: it lives as long as a global
+        value += " (static)"
     if backrefs.get(var.get("address")):
         value += " \u25c4 " + ", ".join(backrefs[var["address"]])
     to = None
@@ -83,12 +85,16 @@ def block_view(trace, step, block, names, pointers, seen):
     t = marks.type_of(trace, block["type"])
     wrong = marks.wrongs(trace, step, block)
     out = {"id": "b " + block["address"], "head": marks.heading(step, names, block),
-           "at": block["address"][-4:], "kind": block["kind"], "freed": block["freed"],
+           "at": block["address"][-4:], "kind": block["kind"],
+           "freed": block["freed"] or bool(block.get("ended")),
            "lost": not block.get("reached", True), "library": bool(block.get("library")),
            "wrong": [words for words, _ in wrong],
            "names": sorted({n for ns in pointers.values() for n in ns})}
     if block["freed"]:
         out["box"] = "freed: not the program's now"
+        return out
+    if block.get("ended"):
+        out["box"] = "its call has ended: not the program's now"
         return out
     if block["bytes"] is None:
         out["box"] = "a FILE: the C library's own"
@@ -97,34 +103,44 @@ def block_view(trace, step, block, names, pointers, seen):
     pointer = t["kind"] == "pointer"
     if t["kind"] in ("struct", "union"):
         rows = []
-        count = len(block["bytes"]) // size
+        count = max((len(block["bytes"]) + size - 1) // size, 1)
         for k in range(min(count, CELLS // 8)):
             part = block["bytes"][k * size:(k + 1) * size]
-            for name, ftype, off in marks.members(trace, block["type"]):
+            for name, ftype, off, bits in marks.members(trace, block["type"]):
                 ft = marks.type_of(trace, ftype)
                 raw = part[off:off + ft["size"]]
-                p = pointer_at(raw) if ft["kind"] == "pointer" else None
+                p = pointer_at(raw) if ft["kind"] == "pointer" and not bits else None
                 key = "m %s %d" % (block["address"], k * size + off)
-                text = marks.value(trace, step, ftype, raw)
+                text = marks.member_text(trace, step, ftype, part, off, bits)
                 rows.append({"id": key, "name": ("[%d]." % k if count > 1 else "") + name,
                              "value": text, "to": dest(trace, step, p) if p else None,
                              "changed": changed(seen, key, text)})
         out["members"] = rows
         out["type"] = block["type"]
         return out
-    items, rest, omitted = marks.cells(trace, step, block)
-    past = max([k for _, k in wrong], default=len(items) - 1)
+    items, tail, rest, omitted = marks.cells(trace, step, block)
+    odd = block["size"] % size != 0
+    past = []
+    for _, marked in wrong:
+        past = [a or b for a, b in zip(marked + [""] * len(past), past + [""] * len(marked))]
     cells = []
-    for k, text in enumerate(items[:CELLS]):
-        p = pointer_at(block["bytes"][k * size:k * size + 8]) if pointer else None
-        cells.append({"text": text, "to": dest(trace, step, p) if p else None,
-                      "names": pointers.get(k, []),
+    for k, text in enumerate((items + tail)[:CELLS]):
+        p = pointer_at(block["bytes"][k * size:k * size + 8]) if pointer and k < len(items) \
+            else None
+        label = str(k) if k < len(items) else "+%d" % (len(items) * size + k - len(items))
+        raw = block["bytes"][k * size:(k + 1) * size] if k < len(items) else \
+            block["bytes"][len(items) * size + k - len(items):][:1]
+        cells.append({"text": text, "k": label, "to": dest(trace, step, p) if p else None,
+                      "names": pointers.get(k, []), "unset": None in raw,
                       "changed": changed(seen, "c %s %d" % (block["address"], k), text)})
-    if len(items) <= CELLS:
-        cells += [{"text": "\u2573", "past": True, "names": []}
-                  for _ in range(len(items), past + 1)]
+    if len(items) + len(tail) <= CELLS:
+        start = block["size"] if odd else len(items)
+        cells += [{"text": "\u2573" if m else "", "k": ("+%d" if odd else "%d") % (start + j),
+                   "past": True, "names": []} for j, m in enumerate(past)]
     out["cells"] = cells
-    left = (len(items) - len(cells[:len(items)])) * size + omitted + len(rest) * size
+    shown = min(len(items) + len(tail), CELLS)
+    left = max(len(items) - shown, 0) * size + len(tail) - max(shown - len(items), 0) + \
+        omitted + len(rest) * size
     if left > 0:
         out["more"] = "\u2026 %s more%s" % (marks.plural(left, "byte"),
                                              ", the last: " + " ".join(rest) if rest else "")
@@ -152,9 +168,11 @@ def step_view(trace, i, seen):
         if blocks:
             groups.append({"title": title, "blocks": blocks})
     calls, hidden, pending = marks.unseen(step)
+    skip = marks.left_out_before(trace, i)
     return {"file": step["file"], "line": step["line"], "text": step["text"].strip(),
-            "ran": steps[i - 1]["line"] if i else None,
-            "ran_text": steps[i - 1]["text"].strip() if i else None,
+            "ran": steps[i - 1]["line"] if i and not skip else None,
+            "ran_text": steps[i - 1]["text"].strip() if i and not skip else
+            "(passes of the loop at line %d, left out)" % skip["line"] if skip else None,
             "signal": bool(step.get("signal")),
             "remarks": [[kind, words] for kind, words in marks.remarks(trace, i)],
             "globals": [var_view(trace, step, v, backrefs, seen) for v in step["globals"]],
@@ -274,10 +292,11 @@ button { font: inherit; padding: .2em .6em; }
 #lines { font-family: ui-monospace, monospace; font-size: .9em; margin-top: .3em; }
 #lines .error, #lines .signal { color: var(--bad); }
 #board { position: relative; display: grid; gap: 1em 3em; padding: .8em;
-  grid-template-columns: minmax(0, 1.1fr) minmax(0, 1fr) minmax(0, 1.3fr); }
+  grid-template-columns: minmax(0, 1.4fr) minmax(0, 1fr) minmax(0, 1.3fr); }
 #code { position: relative; max-height: calc(100vh - 9em); overflow: auto; }
 #code pre { margin: 0; font: .85em/1.5 ui-monospace, monospace; overflow-x: auto; }
-#code .l { display: block; white-space: pre; }
+#code .l { display: block; white-space: pre-wrap; overflow-wrap: anywhere; padding-left: 3.8em;
+  text-indent: -3.8em; }
 #code .n { color: var(--soft); display: inline-block; width: 3em; text-align: right;
   margin-right: .8em; }
 #code .ran { background: var(--mark); }
@@ -297,7 +316,8 @@ h2.running::after { content: " (running)"; color: var(--arrow); }
 .cells { display: flex; flex-wrap: wrap; font-family: ui-monospace, monospace; }
 .cell { min-width: 2.2em; text-align: center; margin: 0 -1px 1.6em 0; position: relative; }
 .cell .k { display: block; font-size: .7em; color: var(--soft); }
-.cell .x { display: block; border: 1px solid var(--ink); padding: .1em .2em; }
+.cell .x { display: block; border: 1px solid var(--ink); padding: .1em .2em; min-height: 1.4em; }
+.cell .x.unset { color: var(--soft); }
 .cell .who { position: absolute; left: 0; right: 0; top: 100%; font-size: .7em;
   color: var(--arrow); white-space: nowrap; overflow: visible; }
 .past .x { color: var(--bad); border-color: var(--bad); border-style: dashed; }
@@ -425,7 +445,9 @@ function blockBox(b) {
       x.dataset.id = "c " + b.id.slice(2) + " " + k;
       if (c.to) x.dataset.to = c.to;
       if (c.changed) x.classList.add("changed");
-      cell.append(el("span", "k", String(k)), x);
+      if (c.unset) x.classList.add("unset");
+      // the index under the cell: an arrow comes in from above
+      cell.append(x, el("span", "k", c.k));
       if (c.names.length) cell.append(el("span", "who", "\u25b2 " + c.names.join(", ")));
       strip.append(cell);
     });
@@ -443,8 +465,8 @@ function lines(s, i) {
     div.append(el("div", "", "at the end: " + T.ending));
     return;
   }
-  div.append(el("div", "", s.ran === null ? "just ran   (nothing yet: the program starts)" :
-    "just ran   " + s.ran + "  " + s.ran_text));
+  div.append(el("div", "", s.ran === null ? "just ran   " + (s.ran_text ||
+    "(nothing yet: the program starts)") : "just ran   " + s.ran + "  " + s.ran_text));
   div.append(el("div", "", (s.signal ? "was running " : "runs next  ") + s.line + "  " + s.text));
   for (const [kind, words] of s.remarks) div.append(el("div", kind, words));
 }
@@ -454,7 +476,7 @@ function render(i) {
   const s = T.steps[Math.min(at, N - 1)];
   $("title").textContent = T.program + (at < N ? " \u2014 step " + (at + 1) + " of " + N :
     " \u2014 at the end");
-  $("count").textContent = (at + 1) + " / " + (N + 1);
+  $("count").textContent = at < N ? "step " + (at + 1) + " of " + N : "the end";
   $("slider").value = at + 1;
   lines(s, at);
   source(s.file);

@@ -46,7 +46,7 @@ def block_rows(trace, step, block, pointers, g, width):
         rows.append("  a line of the prompt library")
     if not reached and not block["freed"]:
         rows.append("  - no name reaches it -")
-    solid = reached and not block["freed"]
+    solid = reached and not block["freed"] and not block.get("ended")
     v = g["v"] if solid else g["dv"]
 
     def line(n):  # dashed for a block no name reaches, or freed
@@ -59,69 +59,95 @@ def block_rows(trace, step, block, pointers, g, width):
                 "  " + g["bl"] + line(len(inner) + 2) + g["br"]]
 
     wrong = marks.wrongs(trace, step, block)
-    if block["freed"]:
-        rows += box("freed: not the program's now")
+    gone = "freed: not the program's now" if block["freed"] else \
+        "its call has ended: not the program's now" if block.get("ended") else None
+    if gone:
+        rows += box(gone)
         every = sorted({n for names_ in pointers.values() for n in names_})
         rows += marker_rows([(3, ", ".join(every))], g, width) if every else []
-        return rows + [fit("  %s %s" % (g["x"], words), width, g["more"]) for words, _ in wrong]
+        return rows + [r for words, _ in wrong
+                       for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
     if block["bytes"] is None:  # a FILE
         rows += box("a FILE: the C library's own")
         every = sorted({n for names_ in pointers.values() for n in names_})
         return rows + (marker_rows([(3, ", ".join(every))], g, width) if every else [])
-    items, rest, omitted = marks.cells(trace, step, block)
     if t["kind"] in ("struct", "union"):
-        return rows + struct_rows(trace, step, block, pointers, g, width)
-    # an access past the end, which memcheck caught: its cells, crossed out
-    beyond = max([k for _, k in wrong], default=len(items) - 1) - len(items) + 1
-    beyond = max(beyond, 0)
-    widest = max((len(x) for x in items + rest + [g["x"]] * min(beyond, 1)), default=1)
+        return rows + struct_rows(trace, step, block, pointers, g, width) + [
+            r for words, _ in wrong for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
+    items, tail_, rest, omitted = marks.cells(trace, step, block)
+    size = max(t["size"], 1)
+    odd = block["size"] % size != 0
+    # an access past the end, which memcheck caught: the cells after the end
+    # up to it, the ones it touched crossed out
+    past = []
+    for _, marked in wrong:
+        past = [a or b for a, b in zip(marked + [""] * len(past), past + [""] * len(marked))]
+    texts = items + tail_ + [g["x"] if m else "" for m in past]
+    # whole elements by index; bytes after the last whole one by offset (+N)
+    labels = [str(k) for k in range(len(items))] + [
+        "+%d" % k for k in range(len(items) * size, len(items) * size + len(tail_) +
+                                 (len(past) if odd else 0))] + (
+        [] if odd else [str(k) for k in range(len(items), len(items) + len(past))])
+    widest = max((len(x) for x in texts + rest + labels), default=1)
     cell = max(3, widest + (1 if widest <= 2 else 2))
     per_row = max(1, min(16, (width - 3) // (cell + 1)))
-    if t["kind"] in ("char", "uchar") and len(items) + beyond > per_row:
-        return rows + strip_rows(items, rest, omitted, pointers, v, g, width, beyond) + [
+    if t["kind"] in ("char", "uchar") and len(texts) > per_row:
+        return rows + strip_rows(items, rest, omitted, pointers, v, g, width, past) + [
             fit("  %s %s" % (g["x"], words), width, g["more"]) for words, _ in wrong]
-    items += [g["x"]] * beyond
-    shown = items[:per_row * CELL_ROWS]
+    shown = texts[:per_row * CELL_ROWS]
     for start in range(0, len(shown), per_row):
         part = shown[start:start + per_row]
         n = len(part)
-        rows.append("  " + "".join(str(start + k).center(cell + 1) for k in range(n)).rstrip())
+        rows.append("  " + "".join(labels[start + k].center(cell + 1) for k in range(n)).rstrip())
         rows.append("  " + g["tl"] + g["tt"].join([line(cell)] * n) + g["tr"])
         rows.append("  " + v + v.join(x.center(cell) for x in part) + v)
         rows.append("  " + g["bl"] + g["bt"].join([line(cell)] * n) + g["br"])
         at = [(3 + (k - start) * (cell + 1) + cell // 2, ", ".join(pointers[k]))
               for k in range(start, start + n) if k in pointers]
         rows += marker_rows(at, g, width)
-    rows += [fit("  %s %s" % (g["x"], words), width, g["more"]) for words, _ in wrong]
-    left = len(items) - len(shown)
+    rows += [r for words, _ in wrong for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
+    left = len(items) + len(tail_) - len(shown[:len(items) + len(tail_)])
     if left or omitted:
-        rows.append(fit("  %s %s more%s" % (
-            g["more"], marks.plural(left * max(t["size"], 1) + omitted + len(rest) * max(t["size"], 1),
-                              "byte"), ", the last: " + " ".join(rest) if rest else ""),
-            width, g["more"]))
+        hidden = max(len(items) - len(shown), 0) * size + \
+            len(tail_) - len(shown[len(items):len(items) + len(tail_)])
+        last = rest or (items + tail_)[max(len(shown), len(items) + len(tail_) - 4):]
+        rows.append(fit("  %s %s more, the last: %s" % (
+            g["more"], marks.plural(hidden + omitted + len(rest) * size, "byte"),
+            " ".join(last)), width, g["more"]))
+        beyond = sorted((k, n) for k, names_ in pointers.items() if k >= len(shown)
+                        for n in names_)
+        if beyond:  # pointers into cells the picture leaves out
+            rows.append(fit("  %s %s" % (g["up"], ", ".join("%s at [%d]" % (n, k)
+                                                           for k, n in beyond)),
+                            width, g["more"]))
     return rows
 
 
-def strip_rows(items, rest, omitted, pointers, v, g, width, beyond=0):
+def strip_rows(items, rest, omitted, pointers, v, g, width, past=()):
     """A long string: its characters in one strip, not cell by cell, each
-    byte as itself or its escape; beyond: accesses past its end, marked
-    after the strip's end (inside it, a mark would read as characters)."""
+    byte as itself or its escape, under a ruler of indices; past: the cells
+    after its end an access reached, crossed out after the strip's end
+    (inside it, a mark would read as characters)."""
     room = width - 6
-    rows, row, cols, at = [], "", [], []
+    rows, row, cols, at, ruler = [], "", [], [], ""
     for k, x in enumerate(items):
         if len(row) + len(x) > room:
-            rows.append(("  " + v + row + v, at))
+            rows.append(("  " + v + row + v, at, ruler))
             if len(rows) == STRIP_ROWS:
                 break
-            row, at = "", []
+            row, at, ruler = "", [], ""
         if k in pointers:
             at.append((3 + len(row), ", ".join(pointers[k])))
+        if k % 5 == 0 and len(ruler) <= len(row):  # an index every fifth byte
+            ruler = ruler.ljust(len(row)) + str(k) + " "
         row += x
         cols.append(k)
     else:
-        rows.append(("  " + v + row + v + g["x"] * beyond, at))
+        rows.append(("  " + v + row + v + "".join(g["x"] if m else " " for m in past).rstrip(),
+                     at, ruler))
     out = []
-    for text, marked in rows:
+    for text, marked, numbers in rows:
+        out.append(("   " + numbers).rstrip())
         out.append(text)
         out += marker_rows(marked, g, width)
     left = len(items) - len(cols) + omitted
@@ -136,20 +162,24 @@ def strip_rows(items, rest, omitted, pointers, v, g, width, beyond=0):
 
 def struct_rows(trace, step, block, pointers, g, width):
     """A block of structs: each member by name, one a row; a pointer member
-    by where it points."""
+    by where it points; a member past the end of a block too small for its
+    struct, said so."""
     t = marks.type_of(trace, block["type"])
     size = max(t["size"], 1)
     raw = block["bytes"]
-    count = len(raw) // size
-    rows = ["  " + ("a " if count == 1 else "%d of " % count) + block["type"]]
+    count = max((len(raw) + size - 1) // size, 1)
+    rows = wrap("  " + ("a " if count == 1 else "%d of " % count) + block["type"] +
+                (", but the block has %d of its %d bytes" % (block["size"] % size, size)
+                 if block["size"] % size else ""), width, "    ")
     for k in range(min(count, CELL_ROWS * 4)):
         if k in pointers:
             rows.append(fit("  %s %s%s" % (g["back"], "[%d]: " % k if count > 1 else "",
                                           ", ".join(pointers[k])), width, g["more"]))
         part = raw[k * size:(k + 1) * size]
-        for name, ftype, off in marks.members(trace, block["type"]):
-            text = marks.value(trace, step, ftype, part[off:off + marks.type_of(trace, ftype)["size"]])
-            if marks.type_of(trace, ftype)["kind"] == "pointer" and text not in ("NULL", "?"):
+        for name, ftype, off, bits in marks.members(trace, block["type"]):
+            text = marks.member_text(trace, step, ftype, part, off, bits)
+            if marks.type_of(trace, ftype)["kind"] == "pointer" and text not in (
+                    "NULL", "?", marks.PAST):
                 text = g["arrow"] + " " + text
             label = ("[%d]." % k if count > 1 else "  ") + name
             rows.append(fit("  %-10s %s" % (label, text), width, g["more"]))
@@ -169,8 +199,9 @@ def marker_rows(at, g, width):
     if fits:
         row = [" "] * width
         for col, text in at:
-            for k, ch in enumerate(text[:max(width - col, 0)]):
-                row[col + k] = ch
+            for k, ch in enumerate(fit(text, max(width - col, 1), g["more"])):
+                if col + k < width:
+                    row[col + k] = ch
         return rows + ["".join(row).rstrip()]
     for k in range(len(at) - 1, -1, -1):  # right to left, a stair
         row = [" "] * width
@@ -185,7 +216,30 @@ def marker_rows(at, g, width):
     return rows
 
 
+def type_parts(name):
+    """A type's name as its base and what follows it: ('int', ' [5]'),
+    ('struct node', ' *')."""
+    base = name.rstrip("*& ")
+    while base.endswith("]") and "[" in base:
+        base = base[:base.rindex("[")].rstrip()
+    return base, name[len(base):]
+
+
+def fit_type(name, width, more):
+    """A type's name cut to width, the cut in its base: the pointer, the
+    reference and the array bounds stay whole ("struct no… *", "i… [20]")."""
+    if len(name) <= width:
+        return name
+    base, suffix = type_parts(name)
+    if len(suffix) + 2 > width:
+        return fit(name, width, more)
+    return base[:width - len(suffix) - 1] + more + suffix
+
+
 def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
+    """One row a variable: name, type, value, the end of its address. Where
+    the row is short, the type is cut first, then the address left out, and
+    the value is cut last: where a pointer points is the point."""
     rows = []
     for var in variables:
         value = marks.shown(trace, step, var)
@@ -195,11 +249,26 @@ def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
         if "points_to" in var and value not in ("NULL", "?"):
             value = g["arrow"] + " " + value
         address = tail(var.get("address"))
-        name = fit(var["name"], wname, g["more"]).ljust(wname)
-        typ = fit(var["type"], wtype, g["more"]).ljust(wtype)
-        room = width - 2 - len(name) - 1 - len(typ) - 1 - len(address) - 1
-        rows.append(("  %s %s %s" % (name, typ, fit(value, max(room, 1), g["more"])))
-                    .ljust(width - len(address)) + address)
+        kind = var["type"]
+        if var.get("static"):  # a function's static: it lives as long as a global
+            value += " (static)"
+        # a long name (a static's "counter's count") takes room from the type
+        nw = min(max(len(var["name"]), wname), 20)
+        name = fit(var["name"], nw, g["more"]).ljust(nw)
+        tw = max(min(wtype, 5), wtype - (nw - wname))
+        room = width - 2 - nw - 1 - tw - 1 - len(address) - 1
+        floor = min(tw, max(5, len(type_parts(kind)[1]) + 2))
+        cut = min(max(len(value) - room, 0), tw - floor)
+        tw, room = tw - cut, room + cut
+        if len(value) > room and address:
+            room, address = room + len(address) + 1, ""
+        typ = fit_type(kind, tw, g["more"]).ljust(tw)
+        # what does not fit goes on below, under the value: the target stays whole
+        lines = wrap(value, max(room, 8), "")
+        lead = "  %s %s " % (name, typ)
+        rows.append((lead + fit(lines[0], max(room, 1), g["more"])).ljust(width - len(address))
+                    + address)
+        rows += [" " * len(lead) + fit(rest, max(room, 1), g["more"]) for rest in lines[1:3]]
     return rows
 
 
@@ -214,7 +283,14 @@ def draw(trace, i, utf8=True, width=WIDTH):
     calls, hidden, pending = marks.unseen(step)
     title = "%s %s step %d of %d" % (trace["program"], g["h"] * 2, i + 1, len(steps))
     out = [fit(title, width, g["more"])]
-    if i > 0:
+    skip = marks.left_out_before(trace, i)
+    if skip:
+        out.append(fit("just ran        (passes of the loop at line %d, left out)" % skip["line"],
+                       width, g["more"]))
+    elif i > 0 and step.get("signal") and steps[i - 1]["line"] == step["line"]:
+        out.append(fit("just ran        (line %d did not finish: a signal stopped it)" %
+                       step["line"], width, g["more"]))
+    elif i > 0:
         prev = steps[i - 1]
         out.append(fit("just ran  %4d  %s" % (prev["line"], prev["text"].strip()), width,
                        g["more"]))

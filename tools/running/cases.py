@@ -20,10 +20,6 @@ from tools.running import lessons, memcheck, recipe, sandbox, sanitizer
 
 MEMCHECK_SECONDS = 30.0
 MEMCHECK_MEMORY = 4 << 30
-# AddressSanitizer reserves terabytes of address space: its memory is held
-# by its own limit on what it really uses
-SANITIZED = ("detect_leaks=0:detect_stack_use_after_return=1:hard_rss_limit_mb=%d:"
-             "allocator_may_return_null=1:abort_on_error=0" % (sandbox.MEMORY >> 20))
 CONTEXT = 12  # bytes shown on each side of a difference in a long or binary text
 NTH = {1: "1st", 2: "2nd", 3: "3rd"}
 
@@ -89,7 +85,7 @@ def run_case(v, case, memcheck_too, exact, as_me):
         return argv
     memory = sandbox.MEMORY
     if v.asan:
-        env["ASAN_OPTIONS"], memory = SANITIZED, None
+        env["ASAN_OPTIONS"], memory = sanitizer.OPTIONS, None
     plain = command(v.program)
     if case.get("fail_allocation") and v.shim:
         # set by env last of all, so that what starts the program allocates as ever
@@ -118,7 +114,7 @@ def run_case(v, case, memcheck_too, exact, as_me):
             lessons.make_files(where, case.get("files"))
             box.hand_over(where)
             s = box.run(command(sanitized), where, stdin, reads=[v.folder],
-                        env=dict(env, HOME=where, ASAN_OPTIONS=SANITIZED,
+                        env=dict(env, HOME=where, ASAN_OPTIONS=sanitizer.OPTIONS,
                                  UBSAN_OPTIONS="print_stacktrace=1"), memory=None, files=files)
             found = sanitizer.findings(s.err, v.own, v.lines) + found
     got["memory"] = once(found)

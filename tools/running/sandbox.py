@@ -29,6 +29,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 SECONDS = 2.0  # wall time of one run
@@ -43,28 +44,33 @@ NOT_ALLOWED = ("this machine does not allow the sandbox (a container or a chroot
                "namespaces switched off)")
 
 _how = None
+_lock = threading.RLock()
 
 
 def how():
     """What protects a run here: {kind: "bwrap", "alone" or None, why: the
     sandbox's absence in words, or None; unshare: whether runs as root's
-    users of their own get a pid and network namespace of their own}."""
+    users of their own get a pid and network namespace of their own}.
+    Found once, whole, before any thread sees it."""
     global _how
-    if _how is None:
-        _how = {"kind": "bwrap", "why": None, "unshare": False}
-        if shutil.which("bwrap") is None:
-            _how["why"] = "bubblewrap is not installed (./tour installs it)"
-        else:
-            uid = private_uid() if os.geteuid() == 0 else None
-            done = subprocess.run(as_user(uid) + sandbox_argv("/") + ["true"],
-                                  capture_output=True, stdin=subprocess.DEVNULL)
-            if done.returncode != 0:
-                _how["why"] = NOT_ALLOWED
-        if _how["why"] is not None:
-            _how["kind"] = "alone" if os.geteuid() == 0 else None
-        if os.geteuid() == 0:
-            _how["unshare"] = subprocess.run(
-                UNSHARE + ["true"], capture_output=True, stdin=subprocess.DEVNULL).returncode == 0
+    with _lock:
+        if _how is None:
+            found = {"kind": "bwrap", "why": None, "unshare": False}
+            if shutil.which("bwrap") is None:
+                found["why"] = "bubblewrap is not installed (./tour installs it)"
+            else:
+                uid = private_uid() if os.geteuid() == 0 else None
+                done = subprocess.run(as_user(uid) + sandbox_argv("/") + ["true"],
+                                      capture_output=True, stdin=subprocess.DEVNULL)
+                if done.returncode != 0:
+                    found["why"] = NOT_ALLOWED
+            if found["why"] is not None:
+                found["kind"] = "alone" if os.geteuid() == 0 else None
+            if os.geteuid() == 0:
+                found["unshare"] = subprocess.run(
+                    UNSHARE + ["true"], capture_output=True,
+                    stdin=subprocess.DEVNULL).returncode == 0
+            _how = found
     return _how
 
 
@@ -153,15 +159,16 @@ def _small_ids():
     """Whether only the 65,536 first user ids exist here (a container's
     user namespace): a folder cannot be given to a greater one."""
     global _small
-    if _small is None:
-        probe = tempfile.mkdtemp(prefix="check-probe-")
-        try:
-            os.chown(probe, 1000000, 1000000)
-            _small = False
-        except OSError:
-            _small = True
-        finally:
-            os.rmdir(probe)
+    with _lock:
+        if _small is None:
+            probe = tempfile.mkdtemp(prefix="check-probe-")
+            try:
+                os.chown(probe, 1000000, 1000000)
+                _small = False
+            except OSError:
+                _small = True
+            finally:
+                os.rmdir(probe)
     return _small
 
 

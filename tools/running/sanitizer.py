@@ -8,6 +8,11 @@ import re
 
 from tools.running.memcheck import access, block_words, plain_name, plural
 
+# How a sanitized program runs: on past its first error (it is built to
+# recover), leaks left to memcheck; AddressSanitizer reserves terabytes of
+# address space, so its memory is held by its own limit on what it uses.
+OPTIONS = ("detect_leaks=0:detect_stack_use_after_return=1:hard_rss_limit_mb=1024:"
+           "allocator_may_return_null=1:abort_on_error=0:halt_on_error=0")
 HEADER = re.compile(r"ERROR: AddressSanitizer: ([\w-]+)")
 ACCESS = re.compile(r"^(READ|WRITE) of size (\d+) at ")
 FRAME = re.compile(r"^\s*#\d+ 0x[0-9a-f]+ in (\S+)(?:\(.*?\))? (\S+?):(\d+)(?::\d+)?\s*$")
@@ -51,7 +56,10 @@ def kind_of(source_lines, line, name):
 
 
 def report(rows, own_files, source_lines):
-    """The finding of one AddressSanitizer report (its rows), in words, or None."""
+    """The finding of one AddressSanitizer report (its rows), in words, or
+    None; for an access past an array of the stack or the globals, a dict
+    of its words, line, name, function (None for a global), offset from
+    the array's start, size and verb."""
     head = next((HEADER.search(r) for r in rows if HEADER.search(r)), None)
     if head is None:
         return None
@@ -86,7 +94,9 @@ def report(rows, own_files, source_lines):
                  "inside of": distance}[g.group(2)]
         whose = "%s, a %d-byte global %s declared at line %s" % (
             g.group(3), length, kind_of(source_lines, int(g.group(4)), g.group(3)), g.group(4))
-        return access(line, verb, size, start, length, whose)
+        return {"words": access(line, verb, size, start, length, whose), "line": line,
+                "name": g.group(3), "function": None, "offset": start, "size": size,
+                "verb": verb}
     r = REGION.search(text)
     if r:
         length, distance = int(r.group(3)), int(r.group(1))
@@ -116,7 +126,9 @@ def report(rows, own_files, source_lines):
         if kind == "stack-use-after-scope":
             return "line %s %s %s of %s, after the block it was declared in had ended" % (
                 line, verb, plural(size, "byte"), whose)
-        return access(line, verb, size, int(s.group(1)) - lo, hi - lo, whose)
+        return {"words": access(line, verb, size, int(s.group(1)) - lo, hi - lo, whose),
+                "line": line, "name": name, "function": function,
+                "offset": int(s.group(1)) - lo, "size": size, "verb": verb}
     return "line %s: %s" % (line, kind.replace("-", " "))
 
 
@@ -125,16 +137,11 @@ def findings(stderr, own_files, source_lines):
     order: AddressSanitizer's report, and each of UndefinedBehaviorSanitizer's
     runtime errors in its own words with the line (but an index out of
     bounds, which AddressSanitizer tells better, where it told one)."""
-    rows = stderr.decode("utf-8", "replace").split("\n")
     found = []  # (row, words), in the order they were printed
-    start = next((k for k, r in enumerate(rows) if HEADER.search(r)), None)
-    if start is not None:
-        end = next((k for k in range(start, len(rows)) if "ABORTING" in rows[k]), len(rows))
-        words = report(rows[start:end], own_files, source_lines)
-        if words:
-            found.append((start, words))
+    for start, said in reports(stderr, own_files, source_lines):
+        found.append((start, said["words"] if isinstance(said, dict) else said))
     told = [w for _, w in found]
-    for k, row in enumerate(rows):
+    for k, row in enumerate(stderr.decode("utf-8", "replace").split("\n")):
         m = UB.match(row)
         if not m or m.group(1).rsplit("/", 1)[-1] not in own_files:
             continue
@@ -142,4 +149,25 @@ def findings(stderr, own_files, source_lines):
                                                  for w in told):
             continue
         found.append((k, "line %s: %s" % (m.group(2), m.group(3))))
-    return [w for _, w in sorted(found)]
+    return list(dict.fromkeys(w for _, w in sorted(found)))
+
+
+def reports(stderr, own_files, source_lines):
+    """(row, finding) of each of AddressSanitizer's reports (it goes on after
+    one, built to recover), in order."""
+    rows = stderr.decode("utf-8", "replace").split("\n")
+    starts = [k for k, r in enumerate(rows) if HEADER.search(r)]
+    out = []
+    for n, start in enumerate(starts):
+        end = starts[n + 1] if n + 1 < len(starts) else len(rows)
+        said = report(rows[start:end], own_files, source_lines)
+        if said:
+            out.append((start, said))
+    return out
+
+
+def overruns(stderr, own_files, source_lines):
+    """The accesses past arrays of the stack and the globals, as report()
+    gives them, in order: what memcheck cannot see."""
+    return [said for _, said in reports(stderr, own_files, source_lines)
+            if isinstance(said, dict)]

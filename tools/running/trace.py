@@ -13,18 +13,23 @@ import tempfile
 import time
 
 from tools import ROOT
-from tools.running import sandbox
+from tools.running import sandbox, sanitizer
 
 WRITE_LIMIT = 8 << 20  # bytes a traced program may write to any one file
 TRACE_LIMIT = 64 << 20  # bytes of a trace
 
 
-def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=None):
+def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=None,
+          sanitized=None):
     """The trace of binary run with args on the bytes text as its standard
     input, in cwd (None: a new folder of its own, which setup(folder) may
     fill first); None when gdb wrote none, with what gdb said. In a box (a
     sandbox.Box) the program runs as ./check runs a learner's: a copy of
-    it, as the box protects it; otherwise as the user, within limits."""
+    it, as the box protects it; otherwise as the user, within limits.
+    sanitized: (the program built with the sanitizers, its source): run
+    first the same way, what it finds past arrays of the stack and the
+    globals, which memcheck cannot see, is marked in the trace."""
+    found = overruns(sanitized, args, text, setup, box) if sanitized and box else []
     binary = os.path.abspath(binary)
     work = tempfile.mkdtemp(prefix="show-")
     procs, folders, init = [], [work], None
@@ -56,8 +61,10 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Non
                                                os.path.basename(binary))
             folders.append(programs)
             # only what a program needs of the environment; TMPDIR for valgrind's own files
-            env = {"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": programs, "HOME": cwd,
-                   "TMPDIR": "/tmp", "LANG": os.environ.get("LANG", "C.UTF-8")}
+            # the program found on PATH by its name, which is its argv[0] then,
+            # as when run by hand, not the path of its copy
+            env = {"PATH": programs + ":/usr/bin:/bin", "LD_LIBRARY_PATH": programs,
+                   "HOME": cwd, "TMPDIR": "/tmp", "LANG": os.environ.get("LANG", "C.UTF-8")}
             if box.pid_namespace():
                 # vgdb runs in the program's pid namespace beside valgrind,
                 # which it knows by that namespace's pid; gdb reaches it
@@ -78,7 +85,8 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Non
                                                               WRITE_LIMIT) + argv
         with open(files["input"], "rb") as stdin, open(files["output"], "wb") as stdout, \
                 open(files["errors"], "wb") as stderr:
-            p = subprocess.Popen(command + [binary] + args, stdin=stdin, stdout=stdout,
+            p = subprocess.Popen(command + [os.path.basename(binary) if box else binary] + args,
+                                 stdin=stdin, stdout=stdout,
                                  stderr=stderr, cwd=cwd, env=env, pass_fds=fds,
                                  start_new_session=True)
         procs.append(p)
@@ -124,10 +132,12 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Non
             return None, said
         with open(files["trace.json"], encoding="utf-8") as f:
             try:
-                return json.load(f), said
+                result = json.load(f)
             except ValueError:  # cut short by the size limit
                 return None, "the trace grew past %d MB, the most it may be: ask for " \
                     "fewer steps (--steps)" % (TRACE_LIMIT >> 20)
+        attach(result, found)
+        return result, said
     finally:
         if init is not None:
             try:  # the sandbox's first process: everything in it ends with it
@@ -140,6 +150,62 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Non
             box.close()
         for f in folders:
             shutil.rmtree(f, ignore_errors=True)
+
+
+def overruns(sanitized, args, text, setup, box):
+    """What the program built with the sanitizers does past the arrays of
+    the stack and the globals, run on the same input and files in a box of
+    the same kind: sanitizer.overruns()."""
+    program, source = sanitized
+    with open(source, encoding="utf-8", errors="replace") as f:
+        lines = f.read().split("\n")
+    with sandbox.Box(kind=box.kind) as other:
+        folder, copy = sandbox.install(program, os.path.join(ROOT, "build", "askline"),
+                                       os.path.basename(program))
+        try:
+            where = other.folder("show-run-")
+            if setup:
+                setup(where)
+            other.hand_over(where)
+            r = other.run([copy] + args, where, text, seconds=10, memory=None, reads=[folder],
+                          env={"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": folder,
+                               "HOME": where, "ASAN_OPTIONS": sanitizer.OPTIONS})
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+    return sanitizer.overruns(r.err, {os.path.basename(source)}, lines)
+
+
+def attach(result, found):
+    """Marks each overrun found by the sanitizers on the step after the line
+    that made it: the pass where that line's subscript lay outside the array
+    (the tracer's "outside"), or else its last pass recorded, or the step
+    after the passes left out of its loop. An error of the step like
+    memcheck's, by AddressSanitizer."""
+    steps = result["steps"]
+    for f in found:
+        ran = [i for i in range(1, len(steps)) if steps[i - 1]["line"] == f["line"] and
+               (f["function"] is None or steps[i - 1]["function"] == f["function"])]
+        if not ran:
+            continue
+        hit = next((i for i in ran if any(o["name"] == f["name"] for o in
+                                          steps[i - 1].get("outside", []))), None)
+        note = None
+        if hit is None:
+            later = [s["before_step"] for s in result.get("skipped", [])
+                     if s["before_step"] >= ran[-1]]
+            hit, note = (later[0], "in a pass left out") if later else (ran[-1], None)
+        step = steps[hit]
+        block = next((b for b in step["blocks"] if b.get("name") == f["name"] and (
+            (b["frame"] is None) == (f["function"] is None))), None)
+        if block is None or step.get("errors") is None:
+            continue
+        step["errors"].append({
+            "kind": "InvalidWrite" if f["verb"] == "wrote" else "InvalidRead",
+            "what": "Invalid %s of size %d" % ("write" if f["verb"] == "wrote" else "read",
+                                               f["size"]),
+            "aux": [f["words"] + (" (%s)" % note if note else "")], "file": step["file"],
+            "line": f["line"], "function": f["function"], "block": block["address"],
+            "offset": f["offset"], "by": "AddressSanitizer"})
 
 
 # In the sandbox: the program under valgrind, its standard input given

@@ -89,6 +89,8 @@ class Book:
         self.born = []  # (address, function called) of blocks new since the listing before
         self.live_before = False
         self.unlisted = {}  # site -> live blocks of a big record not listed one by one
+        self.arrays = {}  # start -> (size, kind) of arrays of pointers found outside any
+        #                  variable (argv): found again as one, wherever a pointer is in them
 
     # ----- who allocated a block --------------------------------------------
     def called_from(self, ip):
@@ -218,6 +220,21 @@ class Book:
                 continue
         return [e for e in out if not e["kind"].startswith("Leak_")]
 
+    def fatal(self):
+        """The fatal signal memcheck tells at the end: {address, event}, or None."""
+        try:
+            with open(self.xml_path, encoding="utf-8", errors="replace") as f:
+                text = f.read()
+        except OSError:
+            return None
+        m = re.search(r"<fatal_signal>(.*?)</fatal_signal>", text, re.S)
+        if not m:
+            return None
+        return {"address": (re.search(r"<siaddr>(0x[0-9a-fA-F]+)</siaddr>", m.group(1)) or
+                            re.search("()", "")).group(1) or None,
+                "event": (re.search(r"<event>(.*?)</event>", m.group(1)) or
+                          re.search("()", "")).group(1) or None}
+
     # ----- at exit -----------------------------------------------------------
     def left(self):
         """What memcheck finds still allocated at exit, in its own words."""
@@ -238,22 +255,25 @@ class Book:
         return out
 
     # ----- the blocks of one step ----------------------------------------------
-    def blocks(self, types, roots, named, regions, step):
+    def blocks(self, types, roots, named, regions, step, live_low=0, errs=()):
         """Every block a root reaches, directly or through the pointers of the
         blocks it reaches; then the program's blocks no name reaches, and the
         freed blocks a name still points into or that the line just freed.
 
-        roots: [(address held, target type)]; named: the program's variables
+        roots: [(address held, target type[, True for a variable's own
+        address])]; named: the program's variables
         as (start, size, name, frame index, type); regions: the process's
         mappings as (lo, hi, kind) with kind "stack", "heap", "global" or
-        "read-only"; step: the index of the step being recorded."""
+        "read-only"; step: the index of the step being recorded; live_low:
+        the lowest address of the stack the running call still uses; errs:
+        the blocks the line just run erred in, drawn even when freed."""
         found = {}
         todo = list(roots)
         while todo:
-            p, target = todo.pop(0)
+            p, target, *itself = todo.pop(0)
             if p == 0:
                 continue
-            info = self.where(p, target, types, named, regions)
+            info = self.where(p, target, types, named, regions, live_low, bool(itself))
             if info is None or info["address"] in found:
                 continue
             block = self.make(info, types)
@@ -277,8 +297,10 @@ class Book:
                    if self.sites[key]["own"] or key in self.given)
         hidden = {"blocks": len(unreached) - len(unreached[:UNREACHED]) + more,
                   "bytes": sum(size for _, size in unreached[UNREACHED:])}
+        erred = {int(b, 16) for b in errs}
         for a, rec in self.freed.items():
-            if a not in found and rec["step"] == step:  # freed by the line just run
+            # freed by the line just run, or read or written by it after the free
+            if a not in found and (rec["step"] == step or a in erred):
                 found[a] = self.make({"address": a, "size": rec["size"], "kind": "heap",
                                       "freed": True}, types)
                 found[a]["reached"] = False
@@ -287,7 +309,7 @@ class Book:
                       key=lambda b: int(b["address"], 16))
         return [b for b in found.values() if b["kind"] != "heap"] + heap, hidden
 
-    def where(self, p, target, types, named, regions):
+    def where(self, p, target, types, named, regions, live_low, itself=False):
         held = self.heap_block(p)
         region = next((r for r in regions if r[0] <= p < r[1]), None)
         if held is None and region is not None and region[2] == "heap":
@@ -311,6 +333,9 @@ class Book:
                 self.given.add(self.live[start][1])
             return {"address": start, "size": size, "kind": "heap", "freed": freed}
         for start, size, name, frame, t in named:
+            if p == start + size and types.table[t]["kind"] == "array" and not itself:
+                return None  # one past an array's end: the drawings say so, no block
+        for start, size, name, frame, t in named:
             if start <= p < start + max(size, 1):
                 # an array is drawn as its elements; any other variable as itself
                 if types.table[t]["kind"] == "array":
@@ -322,6 +347,13 @@ class Book:
         lo, hi, kind = region
         tinfo = types.table.get(target) if target else None
         tsize = max(tinfo["size"], 1) if tinfo else 1
+        if kind == "stack" and p < live_low:
+            # below the running call's variables: the frame of a call that has returned
+            return {"address": p, "size": tsize, "kind": "stack", "ended": True,
+                    "type": target}
+        for start, (size, was) in self.arrays.items():
+            if start <= p < start + size and was == kind:
+                return {"address": start, "size": size, "kind": kind, "type": target}
         if tinfo and tinfo["kind"] == "pointer":
             n = 0  # an array of pointers ending with a null one (argv)
             while n < 64:
@@ -329,6 +361,8 @@ class Book:
                 n += 1
                 if word is None or word == bytes(8):
                     break
+            # kept: a pointer walking along it later stays in this one
+            self.arrays[p] = (8 * n, kind)
             return {"address": p, "size": 8 * n, "kind": kind, "type": target}
         if tsize == 1:
             # characters: back to the string's first one, on to its zero byte
@@ -352,6 +386,8 @@ class Book:
         block = {"address": hexa(a), "size": size, "kind": kind, "name": info.get("name"),
                  "frame": info.get("frame"), "allocated_by": None, "library": False,
                  "stream": False, "freed": bool(info.get("freed")), "reached": True}
+        if info.get("ended"):
+            block["ended"] = True
         etype = info.get("type") or "char"
         if kind == "heap":
             etype = self.elem.get(a, "char")
@@ -367,7 +403,7 @@ class Book:
         if block["stream"] or types.table[block["type"]].get("name") == "FILE" \
                 or block["type"] in ("FILE", "struct _IO_FILE"):
             block["stream"] = True
-        if block["freed"] or block["stream"]:
+        if block["freed"] or block["stream"] or block.get("ended"):
             block["bytes"] = None
             return block
         block["bytes"] = byte_list(a, size, flags(a, size, kind))
@@ -385,6 +421,14 @@ def flags(address, size, kind):
     for off, length in cut(size):
         out += [bool(x) for x in vbits(address + off, length)]
     return out
+
+
+def makes(called):
+    """Whether a call of this function gives the block it makes (malloc,
+    get_string, fopen, new), not one that makes a block as it goes
+    (push_back)."""
+    return called is not None and (called in ALLOCATORS or called in STREAMS or called in (
+        "get_string", "strdup", "strndup") or called.startswith(("_Zn", "operator new")))
 
 
 def spans(numbers):

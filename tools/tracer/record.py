@@ -12,6 +12,7 @@ from tools.tracer import heap, values
 from tools.tracer.values import hexa
 
 MAX_FRAMES = 48  # frames of a step recorded: main and the newest calls
+SUBSCRIPT = re.compile(r"\b([A-Za-z_]\w*)\s*\[([^\[\]]+)\]")
 EXPR = re.compile(r"&\s*[A-Za-z_]\w*\s*\[\s*\d+\s*\]|&\s*[A-Za-z_]\w*|"
                   r"(?<![\w)\].>])[A-Za-z_]\w*\s*[-+]\s*\d+\b")
 
@@ -32,7 +33,9 @@ class Record:
         self.returning = None  # {function, value} of a function that returned
         self.last_calls = True  # whether the line just run called anything
         self.global_syms = None
+        self.statics = []  # (function, symbol) of every static variable of a function
         self.printed = 0  # bytes of output already in a step
+        self.skipped = False  # whether loop passes were left out before this step
 
     def own(self, frame):
         try:
@@ -72,11 +75,13 @@ class Record:
         stack = stack[:1] + stack[1 + left_out:]
         sp = int(gdb.newest_frame().read_register("rsp"))
         regions = heap.regions(self.pid, sp)
+        live_low = sp
         frames, named, roots = [], [], []
         # globals first: a block two pointers reach is drawn as the type of
         # the one declared first
         globals_ = self.globals(frame, roots, named)
         for index, f in enumerate(stack):
+            f.select()  # a variable-length array's bounds are its own frame's
             pairs = values.frame_symbols(f)
             known = frame_vbits(pairs)
             vars_ = []
@@ -85,15 +90,22 @@ class Record:
                 var = values.describe(self.types, sym.name, value, address, known)
                 vars_.append(var)
                 self.root(var, roots, named, index)
+                if index == len(stack) - 1 and address is not None:
+                    # a call that runs no other keeps its variables below the stack
+                    # pointer; anything lower than they is a call that has ended
+                    live_low = min(live_low, address)
             frames.append({"function": f.name(), "line": f.find_sal().line, "vars": vars_})
+        gdb.newest_frame().select()
         exprs = self.exprs(stack, roots)
         prev = self.steps[-1] if self.steps else None
         made = self.last_calls or signal_info is not None or prev is None \
             or prev["function"] != frame.name()
         self.book.refresh(made, len(self.steps))
-        blocks, hidden = self.book.blocks(self.types, roots, named, regions, len(self.steps))
         errors, repeats = self.book.errors()
+        blocks, hidden = self.book.blocks(self.types, roots, named, regions, len(self.steps),
+                                          live_low, [e["block"] for e in errors if e["block"]])
         sal = frame.find_sal()
+        outside = self.outside(stack[-1], frames[-1]["vars"] + globals_) if stack else []
         step = {"file": os.path.basename(sal.symtab.filename), "line": sal.line,
                 "text": self.text_of(frame), "function": frame.name(), "frames": frames,
                 "globals": globals_, "exprs": exprs, "blocks": blocks, "hidden": hidden,
@@ -101,6 +113,8 @@ class Record:
         step.update(self.output())
         if left_out:
             step["calls_left_out"] = left_out
+        if outside:
+            step["outside"] = outside
         if signal_info is not None:
             step["signal"] = signal_info
         self.steps.append(step)
@@ -113,11 +127,13 @@ class Record:
         if "points_to" in var:
             roots.append((int(var["points_to"], 16), self.types.table[var["type"]]["target"]))
         elif kind == "array" and var["address"] is not None:  # drawn cell by cell
-            roots.append((int(var["address"], 16), self.types.table[var["type"]]["target"]))
+            # (its own address: the array itself, even where another one ends)
+            roots.append((int(var["address"], 16), self.types.table[var["type"]]["target"],
+                          True))
         elif kind in ("struct", "union") and var["address"] is not None and \
                 self.types.table[var["type"]]["file"] in self.own_files:
             # the program's own structs member by member; a library's (struct stat) stays a value
-            roots.append((int(var["address"], 16), var["type"]))
+            roots.append((int(var["address"], 16), var["type"], True))
         if var.get("bytes") is not None:
             for off, target in self.types.pointers(var["type"]):
                 raw = var["bytes"][off:off + 8]
@@ -125,6 +141,8 @@ class Record:
                     roots.append((int.from_bytes(bytes(raw), "little"), target))
 
     def globals(self, frame, roots, named):
+        """The program's globals, then the static variables of its functions,
+        which live as long: named "counter's count", and marked static."""
         if self.global_syms is None:
             self.global_syms = []
             block = frame.block()
@@ -132,19 +150,47 @@ class Record:
                 for sym in b:
                     if sym.is_variable and sym.symtab is not None and \
                             os.path.dirname(sym.symtab.fullname()) == self.own_dir:
-                        self.global_syms.append(sym)
-        pairs = []
-        for sym in self.global_syms:
+                        self.global_syms.append((None, sym))
+            self.global_syms += self.statics
+        pairs, owners = [], []
+        for owner, sym in self.global_syms:
             try:
                 pairs.append((sym, sym.value()))
+                owners.append(owner)
             except gdb.error:
                 continue
         known = frame_vbits(pairs)
         out = []
-        for sym, value in pairs:
-            var = values.describe(self.types, sym.name, value, int(value.address), known)
+        for owner, (sym, value) in zip(owners, pairs):
+            name = sym.name if owner is None else "%s's %s" % (owner, sym.name)
+            var = values.describe(self.types, name, value, int(value.address), known)
+            if owner is not None:
+                var["static"] = owner
             out.append(var)
             self.root(var, roots, named, None)
+        return out
+
+    def outside(self, frame, variables):
+        """The subscripts of arrays in the line about to run that lie outside
+        them (a[i] with i 4 for int a[4]): [{name, index}]. The tracing of a
+        learner's file marks an overrun that AddressSanitizer saw at that line
+        on the pass where they do."""
+        arrays = {v["name"]: self.types.table[v["type"]].get("count") for v in variables
+                  if self.types.table[v["type"]]["kind"] == "array"}
+        out = []
+        code = self.text_of(frame).split("//")[0]
+        for m in SUBSCRIPT.finditer(code):
+            name = m.group(1)
+            if name not in arrays or code[:m.start()].rstrip().endswith(("&", "sizeof")):
+                continue
+            try:
+                frame.select()
+                k = int(gdb.parse_and_eval(m.group(2)))
+            except (gdb.error, RuntimeError, ValueError):
+                continue
+            if not 0 <= k < arrays[name]:
+                out.append({"name": name, "index": k})
+        gdb.newest_frame().select()
         return out
 
     def exprs(self, stack, roots):
@@ -185,8 +231,11 @@ class Record:
         if self.returning is not None:
             value, self.returning = self.returning, None
             return value
+        if self.skipped:  # passes left out made what they made: no line of it is seen
+            return None
+        # a block made by the line just run, when a call that makes one made it
         drawn = {int(b["address"], 16) for b in blocks if not b["freed"]}
-        new = [(a, called) for a, called in self.book.born if a in drawn]
+        new = [(a, called) for a, called in self.book.born if a in drawn and heap.makes(called)]
         if len(new) == 1:
             return {"function": new[0][1], "value": hexa(new[0][0])}
         return None
@@ -227,6 +276,8 @@ def whole(code, m):
         return False
     if not m.group(0).startswith("&") and before[-1:] in ("*", "/", "%", "&"):
         return False  # *p - 4 is (*p) - 4; a * b + 2 is (a * b) + 2
+    if re.search(r"\bsizeof\s*\(?$", before):
+        return False  # sizeof name - 1 is (sizeof name) - 1, a number
     return not re.match(r"(->|\.|\[|\(|[*/%])", after)
 
 

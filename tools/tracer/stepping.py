@@ -98,6 +98,7 @@ class Tracer:
                                  "before_step": len(self.rec.steps)})
             self.at.pop(base, None)
             self.rec.last_calls = True  # the passes left out called what they called
+            self.rec.skipped = True
 
     # ----- the run ------------------------------------------------------------
     def run(self, vgdb, xml):
@@ -126,6 +127,7 @@ class Tracer:
                     self.rec.own_files.add(os.path.basename(sym.symtab.filename))
                     self.rec.source(sym.symtab.fullname())
         self.entries = line_entries(functions)
+        self.rec.statics = statics(self.entries)
         self.calls_begun = set()  # frame bases of calls begun since they were last seen
         self.starts = [Begins(self, "*%#x" % int(sym.value().address)) for sym in functions]
         self.line_stops = [gdb.Breakpoint("*%#x" % pc, internal=True)
@@ -185,6 +187,7 @@ class Tracer:
             if base not in self.outs and frame.name() != "main":
                 self.outs[base] = Out(self, frame)
             self.rec.record(frame)
+            self.rec.skipped = False
             self.rec.last_calls = self.calls(frame, line)
             self.resume()
 
@@ -206,8 +209,34 @@ class Tracer:
             pass
         if self.fatal is None:
             self.end["status"] = self.exit_code
+        elif self.fatal["address"] is None:
+            self.fault()
         self.gone = True
         self.end["output"] = self.rec.output()["output"]
+
+    def fault(self):
+        """Where a fatal signal struck, as memcheck tells it once the program
+        has ended, when no error of its own named the address: a write into
+        read-only memory (a string literal) is marked on its block."""
+        said = self.rec.book.fatal()
+        if not said or not said.get("address"):
+            return
+        self.fatal.update(address=said["address"], event=said.get("event"))
+        step = self.rec.steps[-1] if self.rec.steps else None
+        if step is None or not step.get("signal"):
+            return
+        step["signal"].update(self.fatal)
+        p = int(said["address"], 16)
+        for b in step["blocks"]:
+            start = int(b["address"], 16)
+            if b["kind"] == "read-only" and start <= p < start + max(b["size"], 1) and \
+                    "permissions" in (said.get("event") or ""):
+                # read-only memory faults only when written
+                self.fatal["access"] = step["signal"]["access"] = "write"
+                step["errors"].append({
+                    "kind": "ReadOnlyWrite", "what": "Write into read-only memory", "aux": [],
+                    "file": step["file"], "line": step["line"], "function": step["function"],
+                    "block": b["address"], "offset": p - start})
 
     def crashed(self, frame):
         """A signal is about to end the program: the step where it stopped it."""
@@ -263,6 +292,22 @@ def line_entries(functions):
         for e in sym.symtab.linetable():
             if first <= e.pc < block.end and e.line > 0:
                 out[e.pc] = e.line
+    return out
+
+
+def statics(pcs):
+    """(function, symbol) of every static variable declared in the
+    functions whose lines are at pcs, in any of their scopes."""
+    out, seen = [], set()
+    for pc in sorted(pcs):
+        block = gdb.block_for_pc(pc)
+        while block is not None and not (block.is_global or block.is_static):
+            for sym in block:
+                if sym.is_variable and sym.addr_class == gdb.SYMBOL_LOC_STATIC and \
+                        (block.start, sym.name) not in seen:
+                    seen.add((block.start, sym.name))
+                    out.append((function_block_at(pc).function.name, sym))
+            block = block.superblock
     return out
 
 

@@ -45,7 +45,9 @@ one per byte; addresses are hex strings.
               newest calls
     calls_left_out  present when a recursion is deeper: the calls between
               main and the newest left out
-    globals   the program's own file-scope variables: [var]
+    globals   the program's own file-scope variables, then the static
+              variables of its functions (named "counter's count", with
+              static: the function): [var]
     exprs     pointers written in the line that just ran or the one about
               to run (`&name`, `&name[N]`, `name + N`, `name - N`), shaped
               like vars with address null and frame: the index of the frame
@@ -72,13 +74,20 @@ one per byte; addresses are hex strings.
               (its sentence), aux (its further sentences), file, line,
               function (where in the program's code it happened), block
               (hex address of the block it concerns, or null), offset (of
-              the address from that block's start)}]
+              the address from that block's start); by: "AddressSanitizer"
+              for an overrun of an array of the stack or the globals, which
+              memcheck cannot see and the learner's file built with the
+              sanitizers found (aux then holds its words); kind
+              "ReadOnlyWrite" for the write into read-only memory that a
+              signal ended}]
     repeats   how many more errors memcheck counted in that time, repeats
               of ones reported before (memcheck tells each place once)
     signal    only on a last step where a signal ended the program: {number,
               name, address (the faulting one, for SIGSEGV, SIGBUS, SIGILL,
-              SIGFPE), access: "write" | "read" | null}; line is the line
-              it was running
+              SIGFPE), access: "write" | "read" | null, event: memcheck's
+              words for it}; line is the line it was running
+    outside   present when a subscript in the line about to run lies
+              outside its array: [{name, index}]
   skipped   loop passes left out: [{function, line, passes, before_step}]:
             `passes` visits of `line` (the loop's head) were not recorded;
             before_step is the index of the first step recorded after them
@@ -97,9 +106,10 @@ one per byte; addresses are hex strings.
   error     present only when the program could not be traced: one sentence
 
   var   {name, type, value (as gdb prints it; null for an array, struct or
-         union), address, size, set (false while memcheck knows any of its
-         bytes unset), points_to (pointers that are set: the address held),
-         bytes (arrays, structs, unions: as in a block), omitted}
+         union), address, size, static (a function's static: the function),
+         set (false while memcheck knows any of its bytes unset), points_to
+         (pointers that are set: the address held), bytes (arrays, structs,
+         unions: as in a block), omitted}
   block {address, size, kind: "heap" | "read-only" | "stack" | "global",
          name, frame (stack and global blocks of a variable: its name, and
          for the stack the index of its frame; an array variable is always
@@ -108,6 +118,7 @@ one per byte; addresses are hex strings.
          program's function that called malloc itself, or the library
          function it called, "get_string", "fopen"), library (a line of the
          prompt library), stream (a FILE), freed (heap: freed; no bytes),
+         ended (stack: in the frame of a call that has returned; no bytes),
          reached (false: no name reaches it), type (what it holds, as the
          first pointer to reach it says; "char" when unknown), bytes (the
          first 4096, then the last 16 when longer, null for each byte

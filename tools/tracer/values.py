@@ -182,7 +182,8 @@ def frame_symbols(frame):
     out, seen = [], set()
     for block in reversed(chain):
         for sym in block:
-            if not (sym.is_variable or sym.is_argument) or sym.name in seen:
+            if not (sym.is_variable or sym.is_argument) or sym.name in seen or \
+                    sym.addr_class == gdb.SYMBOL_LOC_STATIC:  # statics are globals' kin
                 continue
             seen.add(sym.name)
             try:
