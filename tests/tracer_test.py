@@ -507,6 +507,69 @@ class Learner(unittest.TestCase):
         self.assertIn("returned  make gave the address of %s" % marks.letters(t)[heap["address"]],
                       draw.draw(t, i))
 
+    def test_cpp_drawn_as_a_learner_writes_it(self):
+        for program in ("strings", "vector", "refswap", "account", "owner"):
+            with self.subTest(program=program):
+                t = learner("cpp/%s.cpp" % program)
+                pictures = "\n".join(r for i in range(len(t["steps"]) + 1)
+                                     for r in draw.draw(t, i, True, 100))
+                self.assertNotRegex(pictures, r"\b_M_|\b__\w|@0x")  # the library's insides
+                self.assertNotIn("basic_string", pictures.replace("(basic_string)", ""))
+
+    def test_cpp_strings_where_their_characters_are(self):
+        t = learner("cpp/strings.cpp")
+        step = next(s for s in t["steps"] if "std::cout" in s["text"])
+        name, line = var(step, "name", 0), var(step, "line", 0)
+        chars = int(name["shows"]["chars"]["address"], 16)
+        self.assertTrue(0 <= chars - int(name["address"], 16) < name["size"])  # in the object
+        self.assertEqual(bytes(name["shows"]["chars"]["bytes"]), b"hello!")
+        block = block_at(step, line["shows"]["chars"]["address"])
+        self.assertEqual(block["kind"], "heap")
+        self.assertEqual(bytes(block["bytes"][:37]), b"a line too long for the object itself")
+        self.assertEqual(marks.owners(t, step)[block["address"]][0], "line's characters")
+        self.assertTrue(marks.shown(t, step, line).startswith(
+            "\u2500\u25ba %s " % marks.letters(t)[block["address"]]))
+
+    def test_cpp_vector_grows_into_a_new_block(self):
+        t = learner("cpp/vector.cpp")
+        step = next(s for s in t["steps"] if "std::cout" in s["text"])
+        v = var(step, "v", 0)
+        block = block_at(step, marks.storage(v))
+        self.assertEqual((v["shows"]["count"], v["shows"]["capacity"]), (5, 8))
+        self.assertEqual(ints(block)[:5], [7, 22, 33, 44, 55])  # set, and first = 7 wrote [0]
+        self.assertEqual(block["size"], 8 * 4)
+        self.assertEqual(marks.shown(t, step, v), "5 of 8 \u2500\u25ba %s"
+                         % marks.letters(t)[block["address"]])
+        first = var(step, "first", 0)
+        self.assertEqual(first["points_to"], block["address"])
+        picture = "\n".join(draw.draw(t, t["steps"].index(step), True, 100))
+        self.assertEqual(picture.count("··"), 3 + 1)  # three spare cells, and the legend
+        freed = {b["address"] for s in t["steps"] for b in s["blocks"] if b["freed"]}
+        self.assertGreaterEqual(len(freed), 2)  # each growth gives back the old block
+
+    def test_cpp_references_and_classes(self):
+        t = learner("cpp/refswap.cpp")
+        step = t["steps"][after(t, "a = b")]
+        a = var(step, "a")
+        self.assertEqual(marks.shown(t, step, a), "another name for main x")
+        self.assertIn("x int   2 ◄ r, a", "\n".join(draw.draw(t, after(t, "a = b"))))
+        t = learner("cpp/account.cpp")
+        names = {v["name"] for s in t["steps"] for f in s["frames"] for v in f["vars"]}
+        self.assertFalse({n for n in names if n.startswith("__")})
+        self.assertIn("this", names)
+        said = [marks.error_words(e) for s in t["steps"] for e in s["errors"]]
+        self.assertIn("line 13: the block was made with new[] at line 6 and given back with "
+                      "delete: what new[] makes, delete[] gives back", said)
+        made = {b["allocated_by"] for s in t["steps"] for b in s["blocks"] if b["kind"] == "heap"}
+        self.assertEqual(made, {"Account::Account (new[])", "main (new)"})
+        last = t["steps"][-1]  # after the destructors of main's objects
+        self.assertEqual((last["function"], last["text"].strip()), ("main", "}"))
+        t = learner("cpp/owner.cpp")
+        step = next(s for s in t["steps"] if "printf" in s["text"])
+        owned = marks.owners(t, step)
+        self.assertEqual(sorted(w for w, _ in owned.values()), ["owned by p", "owned by s, t"])
+        self.assertEqual(marks.shown(t, step, var(step, "s", 0)).split(" (")[1], "2 owners)")
+
     def test_nothing_it_starts_outlives_it_or_reaches_out(self):
         if AS_ME:
             self.skipTest("no sandbox here: the program would run as us")

@@ -132,6 +132,8 @@ def pointed(trace, step):
     variable drawn as itself."""
     pointers, backrefs = {}, {}
     for shown_name, var in pointer_names(step):
+        if storage(var):  # an object of the standard library: where it keeps what it holds
+            var = dict(var, points_to=storage(var), type=None, set=True)
         if not var.get("set", True) or "points_to" not in var or var["points_to"] == "0x0":
             continue
         if var["name"].startswith("&") and var.get("frame") is not None:
@@ -166,15 +168,17 @@ def cell(trace, block, offset):
 
 def drawn(trace, block):
     """Whether a block is drawn in memory: a variable of one value is drawn
-    as itself among the names (a struct also member by member)."""
+    as itself among the names (a struct of the program's own also member
+    by member; a library's, a std::string say, only as itself)."""
+    t = type_of(trace, block["type"])
     return not block.get("name") or block["size"] > elem_size(trace, block) or \
-        type_of(trace, block["type"])["kind"] in ("struct", "union")
+        t["kind"] in ("struct", "union") and t.get("file") in trace.get("sources", {})
 
 
 def heading(step, names, block):
     """'A heap, 6 bytes, by get_string'."""
     words = "%s %s, %s" % (label(step, names, block), block["kind"], plural(block["size"], "byte"))
-    return words + (", by " + block["allocated_by"] if block.get("allocated_by") else "")
+    return words + (", by " + type_name(block["allocated_by"]) if block.get("allocated_by") else "")
 
 
 def access_size(err):
@@ -395,7 +399,16 @@ def pointer(trace, step, p):
 
 
 def shown(trace, step, var):
-    """The text of a var's value: its target for a pointer, '?' when not set."""
+    """The text of a var's value: its target for a pointer, '?' when not set;
+    a reference as another name; an object of the standard library as its
+    printer says what it holds."""
+    kind = type_of(trace, var["type"])["kind"]
+    if kind == "reference":
+        if not var["set"]:
+            return "(not bound to a variable yet)"
+        return "another name for " + target(step, trace, var)
+    if var.get("shows"):
+        return library_words(trace, step, var)
     if not var["set"] and var.get("bytes") is None:
         return "?"
     if "points_to" in var or type_of(trace, var["type"])["kind"] == "pointer":
@@ -407,6 +420,89 @@ def shown(trace, step, var):
         if number.lstrip("-").isdigit():
             return "%s '%s'" % (number, held(int(number) & 0xFF))
     return var["value"]
+
+
+def storage(var):
+    """Where an object of the standard library keeps what it holds outside
+    itself (a long string's characters, a vector's elements, a smart
+    pointer's target), as a hex address, or None."""
+    shows = var.get("shows") or {}
+    if shows.get("pointer") and shows["pointer"] != "0x0":
+        return shows["pointer"]
+    if shows.get("chars") and not shows.get("inside"):
+        return shows["chars"]["address"]
+    first = (shows.get("elements") or [{}])[0].get("address")
+    if first and var.get("address"):
+        inside = 0 <= int(first, 16) - int(var["address"], 16) < var["size"]
+        return None if inside else first
+    return None
+
+
+def library_words(trace, step, var):
+    """What an object of the standard library holds, in a learner's words:
+    a string's characters and where they are, a container's size against
+    its capacity and its block, a smart pointer's target and owners."""
+    shows = var["shows"]
+    at = storage(var)
+    block = block_of(step["blocks"], at)[0] if at else None
+    to = " \u2500\u25ba " + label(step, letters(trace), block) if block else ""
+    if shows.get("chars"):
+        chars = shows["chars"]
+        text = "".join(held(b) for b in chars["bytes"])
+        if block is not None:  # its block shows them all
+            text = text if len(text) <= 16 else text[:13] + "..."
+        quoted = '"%s"' % text
+        if shows.get("inside"):
+            return "%s, %s (in the object itself, room for %d)" % (
+                quoted, plural(chars["length"], "char"), shows["room"] - 1)
+        return "%s %s, %s" % (to.strip(), quoted, plural(chars["length"], "char"))
+    if "pointer" in shows:
+        if shows["pointer"] == "0x0":
+            return "NULL"
+        owners = " (%s)" % plural(shows["owners"], "owner") if shows.get("owners") else ""
+        return (to.strip() or "\u2500\u25ba " + shows["pointer"]) + owners
+    count = shows["count"] if shows["count"] is not None else len(shows["elements"])
+    if shows.get("capacity") is not None:
+        return "%d of %d%s" % (count, shows["capacity"], to)
+    items = ", ".join(e["text"] for e in shows["elements"][:6])
+    return "%s%s" % (plural(count, "element") + (": " + items if items else ""),
+                     "..." if count > 6 else "")
+
+
+def owners(trace, step):
+    """{block address: (who owns it, in words; the bytes of it in use, or
+    None)}: the blocks where objects of the standard library keep what they
+    hold (the rest of a block is spare capacity, not in use)."""
+    out = {}
+    for name, var in pointer_names(step):
+        at = storage(var)
+        block = block_of(step["blocks"], at)[0] if at else None
+        if block is None:
+            continue
+        shows = var["shows"]
+        if shows.get("chars"):
+            out[block["address"]] = ("%s's characters" % name, shows["chars"]["length"] + 1)
+        elif "pointer" in shows:
+            before = out.get(block["address"], ("owned by", None))[0]
+            out[block["address"]] = ("%s%s %s" % (before, "," if before != "owned by" else "",
+                                                  name), None)
+        else:
+            size = type_of(trace, shows.get("type"))["size"] if shows.get("type") else 1
+            count = shows["count"] if shows["count"] is not None else len(shows["elements"])
+            out[block["address"]] = ("%s's elements" % name, count * max(size, 1))
+    return out
+
+
+def type_name(name):
+    """A type's name as a learner writes it: std::string, std::vector<int>,
+    not the library's own spelling with its defaults."""
+    name = name.replace("std::__cxx11::", "std::")
+    name = re.sub(r"std::basic_string<char, std::char_traits<char>, std::allocator<char> >",
+                  "std::string", name)
+    for _ in range(3):  # the allocator and the deleter every container takes by default
+        name = re.sub(r", std::(allocator|default_delete|less|hash|equal_to)<([^<>]|<[^<>]*>)*> ?>",
+                      ">", name)
+    return re.sub(r"\* const$", "*", name.replace(" >", ">"))  # this
 
 
 def text(data, utf8):
@@ -606,5 +702,16 @@ def plainly(trace):
 def error_words(err):
     """memcheck's sentences for one error, with the line it happened at."""
     where = "line %d: " % err["line"] if err.get("line") else ""
+    if err["kind"] == "MismatchedFree" and err.get("allocator"):
+        # new[] and delete, malloc and delete, new and free: in words
+        made = {"operator new[]": "new[]", "operator new": "new"}.get(
+            re.sub(r"\(.*", "", err["allocator"]), err["allocator"])
+        gone = {"operator delete[]": "delete[]", "operator delete": "delete"}.get(
+            re.sub(r"\(.*", "", err.get("called") or "?"), err.get("called") or "?")
+        right = {"new[]": "delete[]", "new": "delete", "malloc": "free",
+                 "calloc": "free", "realloc": "free"}.get(made, "?")
+        return "%sthe block was made with %s%s and given back with %s: what %s makes, %s " \
+            "gives back" % (where, made, " at line %d" % err["made"] if err.get("made") else "",
+                            gone, made, right)
     return where + err["what"] + "".join(
         ". " + a for a in err["aux"] if a.startswith("Address"))

@@ -69,17 +69,19 @@ def var_view(trace, step, var, backrefs, seen):
         value += " \u25c4 " + ", ".join(backrefs[var["address"]])
     to = None
     # &x, where x stands among the names, needs no arrow of its own
-    if var.get("set", True) and "points_to" in var and \
+    if marks.storage(var):  # an object of the standard library: to what it holds
+        to = dest(trace, step, int(marks.storage(var), 16))
+    elif var.get("set", True) and "points_to" in var and \
             not (re.fullmatch(r"&\w+", var["name"]) and var.get("frame") is not None):
         to = dest(trace, step, int(var["points_to"], 16),
                   marks.type_of(trace, var["type"]).get("target"))
     key = "v " + var["address"] if var.get("address") else None
-    return {"id": key, "name": var["name"], "type": var["type"], "value": value,
+    return {"id": key, "name": var["name"], "type": marks.type_name(var["type"]), "value": value,
             "at": (var.get("address") or "")[-4:], "to": to,
             "changed": changed(seen, key or "e " + var["name"], value)}
 
 
-def block_view(trace, step, block, names, pointers, seen):
+def block_view(trace, step, block, names, pointers, seen, owner=None):
     """One block: its heading, and its cells or members (each with where it
     points, for a pointer) or a box saying what it is."""
     t = marks.type_of(trace, block["type"])
@@ -88,7 +90,7 @@ def block_view(trace, step, block, names, pointers, seen):
            "at": block["address"][-4:], "kind": block["kind"],
            "freed": block["freed"] or bool(block.get("ended")),
            "lost": not block.get("reached", True), "library": bool(block.get("library")),
-           "wrong": [words for words, _ in wrong],
+           "wrong": [words for words, _ in wrong], "owner": owner[0] if owner else None,
            "names": sorted({n for ns in pointers.values() for n in ns})}
     if block["freed"]:
         out["box"] = "freed: not the program's now"
@@ -133,6 +135,9 @@ def block_view(trace, step, block, names, pointers, seen):
         cells.append({"text": text, "k": label, "to": dest(trace, step, p) if p else None,
                       "names": pointers.get(k, []), "unset": None in raw,
                       "changed": changed(seen, "c %s %d" % (block["address"], k), text)})
+    if owner and owner[1] is not None and not tail:  # its spare capacity: not in use
+        for c in cells[-(-owner[1] // size):len(items)]:
+            c.update(text="\u00b7\u00b7", spare=True)
     if len(items) + len(tail) <= CELLS:
         start = block["size"] if odd else len(items)
         cells += [{"text": "\u2573" if m else "", "k": ("+%d" if odd else "%d") % (start + j),
@@ -153,6 +158,7 @@ def step_view(trace, i, seen):
     step = steps[i]
     names = marks.letters(trace)
     pointers, backrefs = marks.pointed(trace, step)
+    owned = marks.owners(trace, step)
     frames = []
     for n, f in enumerate(step["frames"]):
         exprs = [e for e in step["exprs"] if e["frame"] == n]
@@ -161,7 +167,8 @@ def step_view(trace, i, seen):
                                 for v in f["vars"] + exprs]})
     groups = []
     for kind, title in GROUPS:
-        blocks = [block_view(trace, step, b, names, pointers.get(b["address"], {}), seen)
+        blocks = [block_view(trace, step, b, names, pointers.get(b["address"], {}), seen,
+                             owned.get(b["address"]))
                   for b in step["blocks"] if b["kind"] == kind and marks.drawn(trace, b)]
         # what no name reaches, and what is freed, last
         blocks.sort(key=lambda b: b["lost"] or b["freed"])
@@ -318,6 +325,7 @@ h2.running::after { content: " (running)"; color: var(--arrow); }
 .cell .k { display: block; font-size: .7em; color: var(--soft); }
 .cell .x { display: block; border: 1px solid var(--ink); padding: .1em .2em; min-height: 1.4em; }
 .cell .x.unset { color: var(--soft); }
+.spare .x { border-style: dotted; color: var(--soft); }
 .cell .who { position: absolute; left: 0; right: 0; top: 100%; font-size: .7em;
   color: var(--arrow); white-space: nowrap; overflow: visible; }
 .past .x { color: var(--bad); border-color: var(--bad); border-style: dashed; }
@@ -415,6 +423,7 @@ function blockBox(b) {
   head.append(el("span", "at", b.at));
   box.append(head);
   if (b.library) box.append(el("div", "names", "a line of the prompt library"));
+  if (b.owner) box.append(el("div", "names", b.owner));
   if (b.box) {
     const words = el("div", "box", b.box);
     words.dataset.id = b.id;
@@ -440,7 +449,7 @@ function blockBox(b) {
   if (b.cells) {
     const strip = el("div", "cells");
     b.cells.forEach((c, k) => {
-      const cell = el("div", "cell" + (c.past ? " past" : ""));
+      const cell = el("div", "cell" + (c.past ? " past" : "") + (c.spare ? " spare" : ""));
       const x = el("span", "x", c.text);
       x.dataset.id = "c " + b.id.slice(2) + " " + k;
       if (c.to) x.dataset.to = c.to;

@@ -16,10 +16,10 @@ TWO_COLUMNS = 70  # narrower than this, memory goes below the names
 STRIP_ROWS = 4  # rows of a long string shown before the rest is counted
 CELL_ROWS = 5  # rows of cells shown before the rest is counted
 
-UTF8 = {"h": "─", "v": "│", "tl": "┌", "tr": "┐", "bl": "└", "br": "┘",
+UTF8 = {"spare": "··", "h": "─", "v": "│", "tl": "┌", "tr": "┐", "bl": "└", "br": "┘",
         "tt": "┬", "bt": "┴", "dh": "╌", "dv": "┆", "up": "▲", "arrow": "─►",
         "back": "◄", "more": "…", "sep": "│", "x": "╳"}
-ASCII = {"h": "-", "v": "|", "tl": "+", "tr": "+", "bl": "+", "br": "+",
+ASCII = {"spare": "..", "h": "-", "v": "|", "tl": "+", "tr": "+", "bl": "+", "br": "+",
          "tt": "+", "bt": "+", "dh": " ", "dv": ":", "up": "^", "arrow": "->",
          "back": "<", "more": "~", "sep": "|", "x": "!!"}
 # A mark is never what a cell can hold: a byte is one character or an escape
@@ -35,13 +35,15 @@ def tail(address):
     return address[-4:] if address else ""
 
 
-def block_rows(trace, step, block, pointers, g, width):
+def block_rows(trace, step, block, pointers, g, width, owner=None):
     """Rows (each at most width wide) of one block: label, cells, markers."""
     names = marks.letters(trace)
     reached = block.get("reached", True)
     t = marks.type_of(trace, block["type"])
     head = marks.heading(step, names, block)
     rows = [fit(head, width - 6, g["more"]).ljust(width - 5) + tail(block["address"])]
+    if owner:  # where an object of the standard library keeps what it holds
+        rows.append(fit("  " + owner[0], width, g["more"]))
     if block.get("library"):
         rows.append("  a line of the prompt library")
     if not reached and not block["freed"]:
@@ -83,6 +85,9 @@ def block_rows(trace, step, block, pointers, g, width):
     for _, marked in wrong:
         past = [a or b for a, b in zip(marked + [""] * len(past), past + [""] * len(marked))]
     texts = items + tail_ + [g["x"] if m else "" for m in past]
+    if owner and owner[1] is not None and not tail_:  # its spare capacity: not in use
+        used = -(-owner[1] // size)
+        texts[used:len(items)] = [g["spare"]] * max(len(items) - used, 0)
     # whole elements by index; bytes after the last whole one by offset (+N)
     labels = [str(k) for k in range(len(items))] + [
         "+%d" % k for k in range(len(items) * size, len(items) * size + len(tail_) +
@@ -105,6 +110,8 @@ def block_rows(trace, step, block, pointers, g, width):
         at = [(3 + (k - start) * (cell + 1) + cell // 2, ", ".join(pointers[k]))
               for k in range(start, start + n) if k in pointers]
         rows += marker_rows(at, g, width)
+    if g["spare"] in texts:
+        rows.append(fit("  %s not in use: room to grow" % g["spare"], width, g["more"]))
     rows += [r for words, _ in wrong for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
     left = len(items) + len(tail_) - len(shown[:len(items) + len(tail_)])
     if left or omitted:
@@ -246,10 +253,13 @@ def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
         back = backrefs.get(var.get("address"))
         if back:
             value += " " + g["back"] + " " + ", ".join(back)
-        if "points_to" in var and value not in ("NULL", "?"):
+        if "points_to" in var and value not in ("NULL", "?") and \
+                marks.type_of(trace, var["type"])["kind"] == "pointer":
+            value = g["arrow"] + " " + value
+        elif marks.type_of(trace, var["type"])["kind"] == "reference" and var["set"]:
             value = g["arrow"] + " " + value
         address = tail(var.get("address"))
-        kind = var["type"]
+        kind = marks.type_name(var["type"])
         if var.get("static"):  # a function's static: it lives as long as a global
             value += " (static)"
         # a long name (a static's "counter's count") takes room from the type
@@ -257,9 +267,6 @@ def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
         name = fit(var["name"], nw, g["more"]).ljust(nw)
         tw = max(min(wtype, 5), wtype - (nw - wname))
         room = width - 2 - nw - 1 - tw - 1 - len(address) - 1
-        floor = min(tw, max(5, len(type_parts(kind)[1]) + 2))
-        cut = min(max(len(value) - room, 0), tw - floor)
-        tw, room = tw - cut, room + cut
         if len(value) > room and address:
             room, address = room + len(address) + 1, ""
         typ = fit_type(kind, tw, g["more"]).ljust(tw)
@@ -268,7 +275,7 @@ def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
         lead = "  %s %s " % (name, typ)
         rows.append((lead + fit(lines[0], max(room, 1), g["more"])).ljust(width - len(address))
                     + address)
-        rows += [" " * len(lead) + fit(rest, max(room, 1), g["more"]) for rest in lines[1:3]]
+        rows += [" " * len(lead) + fit(rest, max(room, 1), g["more"]) for rest in lines[1:4]]
     return rows
 
 
@@ -304,13 +311,14 @@ def draw(trace, i, utf8=True, width=WIDTH):
 
     pointers, backrefs = marks.pointed(trace, step)
     shown_names = marks.pointer_names(step)
+    owned = marks.owners(trace, step)
 
     two = width >= TWO_COLUMNS
     left_w = max(30, (width - 3) * 38 // 77) if two else width
     right_w = width - left_w - 3 if two else width
     everyone = [v for _, v in shown_names]
     wname = min(10, max([len(v["name"]) for v in everyone] + [1]))
-    wtype = min(12, max([len(v["type"]) for v in everyone] + [1]))
+    wtype = min(12, max([len(marks.type_name(v["type"])) for v in everyone] + [1]))
     left = []
     if step["globals"]:
         left.append("globals")
@@ -335,7 +343,8 @@ def draw(trace, i, utf8=True, width=WIDTH):
             continue
         if right:
             right.append("")
-        right += block_rows(trace, step, block, pointers.get(block["address"], {}), g, right_w)
+        right += block_rows(trace, step, block, pointers.get(block["address"], {}), g, right_w,
+                            owned.get(block["address"]))
     if hidden:
         right += ["", fit(hidden, right_w, g["more"])]
     if not right:

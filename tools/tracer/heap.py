@@ -121,8 +121,17 @@ class Book:
                 if where[0] in self.own_files:
                     called = self.called_from(f["ip"]) or plain_name(stack[k - 1]["fn"] if k else "?")
                     info["called"] = called
-                    if called in ALLOCATORS or called.startswith("_Zn"):
+                    if called in ALLOCATORS or called.startswith(("_Zn", "operator new")):
                         info["by"], info["own"] = plain_name(f["fn"]), True
+                        if called.startswith(("_Zna", "operator new[]")):
+                            info["by"] += " (new[])"
+                        elif called.startswith(("_Zn", "operator new")):
+                            info["by"] += " (new)"
+                    elif called.startswith("std::"):
+                        # the standard library, at the program's asking: a string
+                        # or a vector growing
+                        method = re.sub(r"<.*>", "", called).split("(")[0].split("::")[-1]
+                        info["by"], info["own"] = "%s (%s)" % (plain_name(f["fn"]), method), True
                     else:
                         info["by"] = called
                     info["library"] = called == "get_string"

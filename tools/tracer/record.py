@@ -124,6 +124,21 @@ class Record:
         if var["address"] is not None:
             named.append((int(var["address"], 16), var["size"], var["name"], frame, var["type"]))
         kind = self.types.table[var["type"]]["kind"]
+        shows = var.get("shows")
+        if shows is not None:
+            # an object of the standard library: what it holds, where it keeps
+            # it, as its printer says; its own insides are not the program's
+            at = shows.get("pointer") if shows.get("pointer") not in (None, "0x0") else None
+            what = None
+            if at:
+                what = self.types.table.get(shows.get("type"), {}).get("target")
+            elif shows.get("chars") and not shows.get("inside"):
+                at, what = shows["chars"]["address"], "char"
+            elif shows.get("elements") and shows["elements"][0].get("address"):
+                at, what = shows["elements"][0]["address"], shows.get("type")
+            if at:
+                roots.append((int(at, 16), what))
+            return
         if "points_to" in var:
             roots.append((int(var["points_to"], 16), self.types.table[var["type"]]["target"]))
         elif kind == "array" and var["address"] is not None:  # drawn cell by cell
@@ -292,5 +307,7 @@ def frame_vbits(pairs):
     read = heap.vbits
     if hi - lo <= 1 << 16:
         flags = heap.vbits(lo, hi - lo)
-        read = lambda a, n: flags[a - lo:a - lo + n]  # noqa: E731
+
+        def read(a, n):  # from the range read once; anywhere else, asked again
+            return flags[a - lo:a - lo + n] if lo <= a and a + n <= hi else heap.vbits(a, n)
     return lambda a, n: [f for off, k in values.cut(n) for f in read(a + off, k)]

@@ -37,6 +37,7 @@ class Tracer:
         self.lines = {}  # frame base -> lines recorded, in order
         self.outs = {}  # frame base -> where that call returns
         self.made_calls = {}  # (function, line) -> whether its code calls anything
+        self.closing = None  # a call returned into a closing brace: its line
         self.stop_signal = None
         self.exit_code = None
         self.fatal = None  # the signal that is ending the program
@@ -107,7 +108,10 @@ class Tracer:
         # breakpoints stay in while the program stops: gdb would otherwise take
         # every one of them out and put it back at each stop, a packet each
         for cmd in ("set pagination off", "set confirm off", "set width 0",
-                    "set print pretty off", "set breakpoint always-inserted on"):
+                    "set print pretty off", "set breakpoint always-inserted on",
+                    # the libraries are this machine's own: read here, with what gdb
+                    # loads for them (libstdc++'s printers), not sent by the target
+                    "set sysroot /"):
             gdb.execute(cmd)
         gdb.execute("file %s" % gdb_quote(self.program), to_string=True)
         main = gdb.lookup_global_symbol("main")
@@ -160,6 +164,15 @@ class Tracer:
                 self.crashed(frame)
                 return
             pc = int(frame.pc())
+            closing, self.closing = self.closing, None
+            if closing is not None and self.rec.own(frame):
+                if len(self.rec.steps) >= self.max_steps:
+                    raise Limit("steps")
+                self.rec.record(frame)  # a closing brace, its destructors run
+                self.rec.skipped = False
+                self.rec.last_calls = True
+                self.resume()
+                continue
             if pc not in self.entries or not self.rec.own(frame):
                 self.resume()
                 continue
@@ -388,6 +401,11 @@ class Out(gdb.FinishBreakpoint):
             "function": self.function,
             "value": value.format_string(symbols=False) if value is not None else None}
         self.tracer.outs.pop(self.base, None)
+        # back in a closing brace (the destructors it runs): a step, after them
+        frame = gdb.newest_frame()
+        if self.tracer.rec.own(frame) and self.tracer.rec.text_of(frame).strip() == "}":
+            self.tracer.closing = frame.find_sal().line
+            return True
         return False
 
     def out_of_scope(self):

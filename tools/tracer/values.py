@@ -1,6 +1,8 @@
 """Reading the program's values through gdb: variables, and the layout of
 their types, as the trace records them (the format is in trace.py)."""
 
+import re
+
 import gdb
 
 MAX_BYTES = 4096  # bytes of one block or variable recorded from its start
@@ -48,6 +50,9 @@ class Types:
             target = s.target()
             entry["kind"] = "pointer"
             entry["target"] = self.add(target)
+        elif code in (gdb.TYPE_CODE_REF, gdb.TYPE_CODE_RVALUE_REF):
+            entry["kind"] = "reference"
+            entry["target"] = self.add(s.target())
         elif code == gdb.TYPE_CODE_ARRAY:
             lo, hi = s.range()
             entry["kind"] = "array"
@@ -136,6 +141,23 @@ def describe(types, name, value, address, defined):
            "size": size}
     known = defined(address, size) if address is not None else None
     var["set"] = known is None or all(known)
+    if kind == "reference":  # another name: the variable it is bound to
+        try:
+            target = value.referenced_value()
+            bound = int(target.address) if target.address is not None else 0
+        except (gdb.error, RuntimeError):
+            bound = 0
+        var["value"] = target.format_string(symbols=False, max_elements=16) if bound else None
+        var["points_to"] = hexa(bound)
+        var["set"] = bound != 0
+        var["address"] = None  # gdb gives the referent's, not where the reference is kept
+        return var
+    # an object not made yet (no byte of it set) is no object to ask its printer of
+    made = known is None or any(known)
+    shows = printed(types, value, address, defined) \
+        if kind in ("struct", "union", "other") and made else None
+    if shows is not None:
+        var["shows"] = shows
     if aggregate(types, tname) and address is not None:
         var["value"] = None
         var["bytes"] = byte_list(address, size, known)
@@ -168,7 +190,9 @@ def byte_list(address, size, known):
 
 
 def frame_symbols(frame):
-    """The variables and arguments in scope at the frame's line, outer scopes first."""
+    """The variables and arguments in scope at the frame's line, outer scopes
+    first; a name an inner scope declares again is the inner one; what the
+    compiler made (__in_chrg, and the like) and statics are left out."""
     try:
         block = frame.block()
     except RuntimeError:
@@ -180,14 +204,85 @@ def frame_symbols(frame):
             break
         block = block.superblock
     out, seen = [], set()
-    for block in reversed(chain):
+    for block in chain:  # the innermost scope first: its names hide the outer ones'
+        found = []
         for sym in block:
             if not (sym.is_variable or sym.is_argument) or sym.name in seen or \
+                    sym.name.startswith("__") or \
                     sym.addr_class == gdb.SYMBOL_LOC_STATIC:  # statics are globals' kin
                 continue
             seen.add(sym.name)
             try:
-                out.append((sym, sym.value(frame)))
+                found.append((sym, sym.value(frame)))
             except (gdb.error, RuntimeError):
                 continue
+        out = found + out
+    return out
+
+
+def printed(types, value, address, defined):
+    """What the standard library's own printer for gdb (libstdc++'s, which
+    gdb loads with it) says a value holds, or None: {text: its summary,
+    hint, elements: [{name, text, address}] (the first 64), type (of the
+    first: what it holds), count, capacity
+    (what the summary says of them), chars: {address, length, bytes} (a
+    string's characters: where they are and, memcheck's, which are set),
+    inside (they lie in the object itself), room (bytes from them to the
+    object's end, when inside), pointer (a smart pointer's target), owners
+    (a shared pointer's use count)}. No layout of the library is read
+    here: where a string's characters or a vector's elements lie is the
+    printer's."""
+    try:
+        pp = gdb.default_visualizer(value)
+    except (gdb.error, RuntimeError, TypeError):
+        return None
+    if pp is None:
+        return None
+    out = {"hint": None, "text": None, "elements": [], "count": None}
+    try:
+        out["hint"] = pp.display_hint() if hasattr(pp, "display_hint") else None
+        said = pp.to_string() if hasattr(pp, "to_string") else None
+        if hasattr(said, "address") and hasattr(said, "length") and hasattr(said, "type"):
+            # a lazy string: where the characters are, and how many
+            start, length = int(said.address), said.length
+            if length < 0:  # a C string: to its zero byte
+                length = len((read(start, 4096) or b"").split(b"\0")[0])
+            out["chars"] = {"address": hexa(start), "length": length,
+                            "bytes": byte_list(start, min(length, 256),
+                                               defined(start, min(length, 256)))}
+            if address is not None and address <= start < address + value.type.sizeof:
+                out["inside"] = True
+                out["room"] = address + value.type.sizeof - start
+            out["text"] = None
+        elif isinstance(said, gdb.Value):
+            out["text"] = said.format_string(symbols=False)
+        elif said is not None:
+            out["text"] = str(said)
+        children = pp.children() if hasattr(pp, "children") else []
+        n = 0
+        for child in children:
+            cname, cvalue = child
+            n += 1
+            if len(out["elements"]) >= 64:
+                break  # a big container's count is its summary's
+            if not isinstance(cvalue, gdb.Value):
+                cvalue = gdb.Value(cvalue)
+            element = {"name": cname, "text": cvalue.format_string(symbols=False,
+                                                                   max_elements=8)}
+            if not out["elements"]:
+                out["type"] = types.add(cvalue.type)  # what it holds
+            if cvalue.address is not None:
+                element["address"] = hexa(int(cvalue.address))
+            if cvalue.type.strip_typedefs().code == gdb.TYPE_CODE_PTR and cname == "get()":
+                out["pointer"] = hexa(int(cvalue) & 0xFFFFFFFFFFFFFFFF)
+            out["elements"].append(element)
+        out["count"] = n
+    except (gdb.error, RuntimeError, ValueError, TypeError, AttributeError):
+        return None
+    text = out["text"] or ""
+    for key, words in (("count", r"length (\d+)"), ("capacity", r"capacity (\d+)"),
+                       ("owners", r"use count (\d+)")):
+        m = re.search(words, text)
+        if m:
+            out[key] = int(m.group(1))
     return out
