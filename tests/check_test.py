@@ -94,6 +94,69 @@ class Versions(unittest.TestCase):
                 self.assertRegex(done.stdout, r"/%s: \d+ of \d+ cases pass(; \d+ advice)?\n$" % version.replace(
                     ".", r"\."))
 
+    def test_quiet_faults_each_on_one_point(self):
+        # versions whose every other case passes: each fault must still tell
+        rows = [  # version, the case, its verdict, what it must say, and not say
+            ("quiet/eof_zero/dupstr.c", "end of input at the prompt ends with status 1", "fail",
+             "exit status: expected 1, got 0", "as expected"),
+            ("quiet/twelve/memory.c", "prints nothing, and leaves its 12 bytes", "fail",
+             "12 blocks made by malloc at line 8 (12 bytes) are never freed: 11 blocks more",
+             "bytes more"),
+            ("quiet/lost_list/memory.c", "prints nothing, and leaves its 12 bytes", "fail",
+             "1 block and 4 bytes more than the lesson's own program leaves", None),
+            ("quiet/truncates/contactsave.c",
+             "end of input at the first prompt leaves the file", "fail",
+             'contactlog.txt should hold "old\\n"', None),
+            ("quiet/advice_only/dupchars.c", "end of input at the prompt", "advice",
+             "exit status: expected 1, got 0", "as expected"),
+            ("short_malloc/dupstr.c", "hello gives hello twice", "fail",
+             "exit status 0, as expected", "exit status: expected"),
+        ]
+        for version, name, verdict, said, unsaid in rows:
+            with self.subTest(version=version):
+                program = os.path.splitext(os.path.basename(version))[0]
+                done, tree = check(program, os.path.join(HERE, "learner", version))
+                got = case(tree, name)
+                failure, advice = got.find("failure"), got.find("system-out")
+                self.assertEqual(failure is not None, verdict == "fail", done.stdout)
+                self.assertEqual(advice is not None, verdict == "advice", done.stdout)
+                text = (failure if failure is not None else advice).text
+                self.assertIn(said, text)
+                if unsaid:
+                    self.assertNotIn(unsaid, text)
+                suite_ = tree.getroot().find("testsuite")
+                fails = len([c for c in suite_.iter("testcase") if c.find("failure") is not None])
+                self.assertEqual(suite_.get("failures"), str(fails))  # advice is no failure
+                self.assertEqual(done.returncode, 1 if fails else 0)
+
+    def test_the_compiler_gets_its_limits(self):
+        # a stand-in gcc that tells the limits it runs under, and fails
+        with tempfile.TemporaryDirectory() as work:
+            os.mkdir(os.path.join(work, "bin"))
+            with open(os.path.join(work, "bin", "gcc"), "w") as f:
+                f.write("#!/bin/sh\ncat /proc/self/limits >&2\nexit 1\n")
+            os.chmod(os.path.join(work, "bin", "gcc"), 0o755)
+            env = dict(os.environ, PATH=os.path.join(work, "bin") + ":" + os.environ["PATH"])
+            done, _ = check(os.path.join(HERE, "learner", "good", "dupstr.c"), env=env)
+        said = {row[:26].strip(): row[26:].split()[:2] for row in done.stdout.split("\n")
+                if row.startswith("Max ")}
+        self.assertEqual(said["Max cpu time"], ["60", "60"])
+        self.assertEqual(said["Max address space"], [str(2 << 30)] * 2)
+        self.assertEqual(said["Max file size"], [str(2 << 30)] * 2)
+
+    def test_the_lessons_in_the_tours_order(self):
+        from tools.running import lessons
+        self.assertEqual(lessons.names()[:3], ["dupstr", "dupchars", "copy"])
+        self.assertEqual(lessons.names()[-1], "contactsave")
+        every = "".join(chr(b) for b in range(256))  # a case may send any byte as itself
+        self.assertEqual(lessons.bytes_of(every), bytes(range(256)))
+
+    def test_each_finding_is_told_once(self):
+        done, tree = check("dupchars", os.path.join(HERE, "learner", "stack_overrun",
+                                                    "dupchars.c"))
+        text = case(tree, "hi gives hi twice").find("failure").text
+        self.assertEqual(text.count("wrote past the end of b"), 1)
+
     def test_correct_versions_in_other_styles_pass(self):
         rows = [  # version, its program, cases (all pass)
             ("locals/dupstr.c", "dupstr", 10),  # the pointers local to main: the copy lost

@@ -8,7 +8,7 @@ import unittest
 
 from tests import suite
 from tests.suite import after, recorded
-from tools.drawing import text as draw
+from tools.drawing import marks, text as draw
 
 
 def rows_of(lines, start):
@@ -192,6 +192,42 @@ class Drawing(unittest.TestCase):
         t["end"] = {"status": 0, "signal": None, "output": "bye\n",
                     "left": {"records": [], "summary": {}, "words": []}}
         self.assertIn('output so far: "bye\\n"', draw.draw(t, 1, True))
+
+    def test_no_value_a_byte_can_hold_looks_like_a_mark(self):
+        t = synthetic({"size": 4, "type": "char", "bytes": [ord("w"), ord("?"), None, 0]},
+                      [("q", 0)])
+        for utf8 in (True, False):
+            row = next(r for r in draw.draw(t, 0, utf8) if "w" in r and ("│" in r or "|" in r)
+                       and "q" not in r.split("w")[0][-3:])
+            cells = [c.strip() for c in re.split(r"[│|]", row)[2:6]]
+            self.assertEqual(cells, ["w", "\\?", "?", "\\0"])  # a set '?' is C's \?
+        t = synthetic({"size": 8, "type": "int", "bytes": [1, 0, 0, 0, 7, None, 0, 0]})
+        self.assertEqual(marks.cells(t, t["steps"][0], t["steps"][0]["blocks"][0])[0],
+                         ["1", "?"])  # one byte of the int not set: no value
+
+    def test_a_pointer_one_past_a_block_is_past_its_end(self):
+        t = synthetic({"size": 5, "type": "char", "bytes": list(b"hello")},
+                      [("p", 0), ("end", 5)])
+        step = t["steps"][0]
+        words = {v["name"]: marks.shown(t, step, v) for v in step["frames"][0]["vars"]}
+        self.assertEqual(words, {"p": "A[0]", "end": "past the end of A"})
+
+    def test_words_of_an_ending_and_of_what_is_left(self):
+        sig = {"name": "SIGSEGV", "number": 11, "address": "0x0", "access": "write"}
+        self.assertEqual(marks.signal_words(sig),
+                         "ended by signal 11, a segmentation fault: it wrote to address 0x0")
+        self.assertIn("it read from", marks.signal_words(dict(sig, access="read")))
+        t = recorded("memory")
+        self.assertIn("indirectly lost: only blocks that are lost point to them",
+                      " ".join(marks.left_words(t)))
+
+    def test_a_type_cut_keeps_its_pointer_and_its_bounds(self):
+        rows = [("struct node *", 13, "struct node *"), ("struct node *", 12, "struct no… *"),
+                ("struct node *", 9, "struct… *"), ("struct person [3]", 11, "struct… [3]"),
+                ("char **", 7, "char **")]
+        for name, width, cut in rows:
+            with self.subTest(name=name, width=width):
+                self.assertEqual(draw.fit_type(name, width, "…"), cut)
 
     def test_closing_picture_in_valgrinds_words(self):
         rows = [("memory", ["  definitely lost: 12 bytes in 1 blocks",

@@ -23,6 +23,7 @@ from tests import suite
 from tests.suite import HERE
 from tools import ROOT
 from tools.drawing import page
+from tests.drawing_test import synthetic
 
 SKIP = 77
 SHOTS = sys.argv.pop(1) if len(sys.argv) > 1 and not sys.argv[1].startswith("-") else None
@@ -160,6 +161,37 @@ class Page(unittest.TestCase):
         self.open(self.copy, i + 1)
         self.assertIn("changed", self.element("v " + b["address"]).get_attribute("class"))
         self.assertNotIn("changed", self.element("v " + a["address"]).get_attribute("class"))
+
+    def test_cells_and_arrows_as_a_trace_says(self):
+        t = synthetic({"size": 12, "type": "int", "bytes": [1, 0, 0, 0] + [None] * 8},
+                      [("p", 8)])
+        t["types"]["int *"] = {"size": 8, "kind": "pointer", "target": "int"}
+        t["steps"][0]["frames"][0]["vars"][0]["type"] = "int *"
+        step = t["steps"][0]
+        self.assertEqual(page.dest(t, step, 0x1008, "int"), "c 0x1000 2")  # an element, not a byte
+        t["steps"][0]["errors"] = [{"kind": "InvalidWrite", "what": "Invalid write of size 4",
+                                    "aux": [], "line": 2, "block": "0x1000", "offset": 12}]
+        t["steps"].insert(0, dict(step, blocks=[], errors=[]))  # the block is new in step 2
+        views = page.data(t)["steps"]
+        cells = views[1]["groups"][0]["blocks"][0]["cells"]
+        # a fresh cell holding a value is a change; one not set yet is none
+        self.assertEqual([c.get("changed") for c in cells[:3]], [True, False, False])
+        self.assertEqual([c["text"] for c in cells], ["1", "?", "?", "\u2573"])  # past its end
+        self.assertTrue(cells[3].get("past"))
+        self.assertTrue(page.POLICY.startswith("default-src 'none';"))
+
+    def test_the_count_and_the_output_of_every_step(self):
+        from selenium.webdriver.common.by import By
+        from tools.drawing import marks
+
+        steps = self.copy_trace["steps"]
+        for k in range(len(steps)):
+            self.open(self.copy, k + 1)
+            self.assertEqual(self.b.find_element(By.ID, "count").text,
+                             "step %d of %d" % (k + 1, len(steps)))
+            out = marks.text(marks.output(self.copy_trace, k), True)
+            self.assertEqual(self.b.find_element(By.ID, "output").text,
+                             "\u201c%s\u201d" % out if out else "(nothing)")
 
     def test_two_names_for_one_line_meet_on_one_cell(self):
         steps = self.copy_trace["steps"]

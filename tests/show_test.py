@@ -57,6 +57,8 @@ class Command(unittest.TestCase):
             (["dupstr", "--input", "ab\\0cd\\n"], 0, ""),
             (["dupstr", "--input", "\\n\\n\\n\\n\\n\\n", "--steps", "5"], 1,
              "show: 5 steps recorded, the limit (--steps) at line 16 of main"),
+            ([os.path.join(HERE, "learner", "crash", "memory.cpp")] + suite.AS_ME, 1,
+             "show: ended by signal 11, a segmentation fault"),
         ]
         for args, status, said in rows:
             with self.subTest(args=args):
@@ -80,6 +82,27 @@ class Command(unittest.TestCase):
             self.assertEqual(json.loads(done.stdout)["end"]["status"], 0)
             with open(os.path.join(work, "dst.bin"), "rb") as f:
                 self.assertEqual(f.read(), b"\xa5bc")
+
+    def test_a_learners_file_reads_copies_of_what_its_arguments_name(self):
+        with tempfile.TemporaryDirectory() as work:
+            here = os.path.join(work, "here")
+            os.mkdir(here)
+            with open(os.path.join(work, "src.txt"), "w") as f:
+                f.write("mine")
+            shutil.copy(os.path.join(ROOT, "src", "fileclone.cpp"), here)
+            done = self.show("fileclone.cpp", "--json", "../src.txt", "dst.txt", *suite.AS_ME,
+                             cwd=here)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            t = json.loads(done.stdout)
+            self.assertEqual(t["argv"], ["src.txt", "dst.txt"])  # copies in its own folder
+            self.assertEqual(t["end"]["status"], 0)
+            self.assertEqual(sorted(os.listdir(here)), ["fileclone.cpp"])
+            self.assertEqual(sorted(os.listdir(work)), ["here", "src.txt"])
+
+    def test_enter_on_the_last_picture_ends_the_pager(self):
+        screen = self.page(["swap", "--at", "swap1(&x, &y)"], ["\r"], rows=24, cols=80)
+        self.assertEqual(self.status, 0)
+        self.assertNotIn("Traceback", screen)
 
     def test_pager(self):
         # keys, then what the title of the screen shown last must be
@@ -154,7 +177,7 @@ class Command(unittest.TestCase):
             drain(0.2)
         os.write(fd, b"q")
         drain(0.5)
-        os.waitpid(pid, 0)
+        self.status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
         os.close(fd)
         return out.decode("utf-8", "replace").replace("\r\n", "\n")
 

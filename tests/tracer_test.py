@@ -570,6 +570,30 @@ class Learner(unittest.TestCase):
         self.assertEqual(sorted(w for w, _ in owned.values()), ["owned by p", "owned by s, t"])
         self.assertEqual(marks.shown(t, step, var(step, "s", 0)).split(" (")[1], "2 owners)")
 
+    def test_what_is_set_reached_and_wrong_is_exact(self):
+        t = learner("far_past/past.c")  # three bytes after a 5-byte block
+        i = after(t, "p[8] = 'x'")
+        e = t["steps"][i]["errors"][0]
+        self.assertEqual((e["offset"], block_at(t["steps"][i], e["block"])["size"]), (8, 5))
+        self.assertEqual(t["steps"][i]["repeats"], 0)  # a new error is no repeat
+        self.assertEqual(marks.wrongs(t, t["steps"][i], block_at(t["steps"][i], e["block"])),
+                         [("line 7 wrote past the end, at [8]", ["", "", "", "x"])])
+        self.assertFalse(block_at(t["steps"][i], e["block"])["library"])  # main's own malloc
+        t = learner("halfset/bits.c")
+        step = next(s for s in t["steps"] if "never = NULL" in s["text"])
+        f, n, never = (var(step, k, 0) for k in ("f", "n", "never"))
+        self.assertIsNone(f["bytes"][0])  # a byte with some bits unset is not set
+        self.assertFalse(n["set"])  # one byte of four set: no value
+        self.assertEqual(marks.shown(t, step, n), "?")
+        self.assertNotIn("points_to", never)  # garbage is followed nowhere
+        fields = {name: marks.member_text(t, step, ft, f["bytes"], off, bits, f.get("partial"))
+                  for name, ft, off, bits in marks.members(t, f["type"])}
+        self.assertEqual(fields, {"on": "1", "rest": "?"})
+        t = learner("names/names.c")
+        step = next(s for s in t["steps"] if "printf" in s["text"])
+        strings = sorted(bytes(b["bytes"]) for b in step["blocks"] if b["kind"] == "read-only")
+        self.assertEqual(strings, [b"ann\0", b"bob\0", b"cy\0"])  # the last one too
+
     def test_nothing_it_starts_outlives_it_or_reaches_out(self):
         if AS_ME:
             self.skipTest("no sandbox here: the program would run as us")

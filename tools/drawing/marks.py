@@ -93,10 +93,12 @@ def members(trace, tname, prefix="", offset=0, depth=0):
             yield name, f["type"], off, f.get("bits")
 
 
-def member_text(trace, step, ftype, raw, off, bits):
+def member_text(trace, step, ftype, raw, off, bits, partial=None, base=0):
     """The text of a member whose value starts at off of the bytes raw: its
     bits for a bit-field, and what lies past the bytes of its block said so
-    (a block too small for its struct)."""
+    (a block too small for its struct). partial: the bytes memcheck knows
+    only some bits of ({index from base: [byte, mask of its bits not set]}):
+    a bit-field whose own bits are all set has a value."""
     t = type_of(trace, ftype)
     size = max(t["size"], 1)
     if off >= len(raw) or (bits is None and off + size > len(raw)):
@@ -104,10 +106,18 @@ def member_text(trace, step, ftype, raw, off, bits):
     if bits is None:
         return value(trace, step, ftype, raw[off:off + size])
     first, count = bits
-    part = raw[off:off + (first + count + 7) // 8]
-    if None in part:
+    n, unset = 0, 0
+    for k, b in enumerate(raw[off:off + (first + count + 7) // 8]):
+        if b is None:
+            b, mask = (partial or {}).get(str(base + off + k), [0, 0xFF])
+        else:
+            mask = 0
+        n |= b << 8 * k
+        unset |= mask << 8 * k
+    field = ((1 << count) - 1) << first
+    if unset & field:
         return UNSET
-    n = (int.from_bytes(bytes(part), "little") >> first) & ((1 << count) - 1)
+    n = (n & field) >> first
     if t["kind"] in ("int", "enum") and n >= 1 << (count - 1):
         n -= 1 << count
     return str(n)

@@ -184,7 +184,8 @@ def struct_rows(trace, step, block, pointers, g, width):
                                           ", ".join(pointers[k])), width, g["more"]))
         part = raw[k * size:(k + 1) * size]
         for name, ftype, off, bits in marks.members(trace, block["type"]):
-            text = marks.member_text(trace, step, ftype, part, off, bits)
+            text = marks.member_text(trace, step, ftype, part, off, bits,
+                                     block.get("partial"), k * size)
             if marks.type_of(trace, ftype)["kind"] == "pointer" and text not in (
                     "NULL", "?", marks.PAST):
                 text = g["arrow"] + " " + text

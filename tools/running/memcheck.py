@@ -81,7 +81,11 @@ def error(chunk, own_files):
            "line": None, "function": None, "block": None, "offset": None, "made": None,
            "freed": None, "origin": None, "allocator": None, "called": None}
     if node.find("xwhat/leakedbytes") is not None:
-        err["lost"] = [int(node.findtext("xwhat/leakedbytes")),
+        # a lost block's record counts the bytes it alone reaches too: "16 (12
+        # direct, 4 indirect) bytes"; those have a record of their own
+        direct = re.match(r"([\d,]+) \(([\d,]+) direct", what)
+        err["lost"] = [number(direct.group(2)) if direct else
+                       int(node.findtext("xwhat/leakedbytes")),
                        int(node.findtext("xwhat/leakedblocks"))]
     # the error's own stack, then each further one after the auxwhat that names it
     stacks, said = [], None

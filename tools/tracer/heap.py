@@ -11,7 +11,7 @@ import gdb
 
 from tools.running import memcheck
 from tools.running.memcheck import STREAMS, block_of, number, plain_name
-from tools.tracer.values import MAX_BYTES, byte_list, cut, hexa, read
+from tools.tracer.values import MAX_BYTES, byte_list, cut, hexa, partial, read
 
 PID = re.compile(r"^==\d+== ?")
 RECORD = re.compile(r"([\d,]+) (?:\(([\d,]+) direct, ([\d,]+) indirect\) )?bytes in ([\d,]+) "
@@ -33,8 +33,9 @@ def monitor(command):
 
 
 def vbits(address, size):
-    """Per byte: True when memcheck knows it set, False when not, None when
-    the program may not touch it."""
+    """Per byte: True when memcheck knows it set, False when none of its bits
+    is, the mask of its bits not set when only some are (a bit-field's
+    byte), None when the program may not touch it."""
     flags = []
     if size <= 0:
         return flags
@@ -42,7 +43,8 @@ def vbits(address, size):
         if row.startswith("Address") or not row.strip():
             continue
         for group in row.split():
-            flags += [None if group[k:k + 2] == "__" else group[k:k + 2] == "00"
+            flags += [None if group[k:k + 2] == "__" else True if group[k:k + 2] == "00"
+                      else False if group[k:k + 2] == "ff" else int(group[k:k + 2], 16)
                       for k in range(0, len(group), 2)]
     return (flags + [True] * size)[:size]
 
@@ -415,7 +417,10 @@ class Book:
         if block["freed"] or block["stream"] or block.get("ended"):
             block["bytes"] = None
             return block
-        block["bytes"] = byte_list(a, size, flags(a, size, kind))
+        known = flags(a, size, kind)
+        block["bytes"] = byte_list(a, size, known)
+        if partial(a, size, known):
+            block["partial"] = partial(a, size, known)
         if size > sum(n for _, n in cut(size)):
             block["omitted"] = size - sum(n for _, n in cut(size))
         return block
@@ -428,7 +433,7 @@ def flags(address, size, kind):
         return None
     out = []
     for off, length in cut(size):
-        out += [bool(x) for x in vbits(address + off, length)]
+        out += [False if x is None else x for x in vbits(address + off, length)]
     return out
 
 

@@ -140,7 +140,7 @@ def describe(types, name, value, address, defined):
     var = {"name": name, "type": tname, "address": hexa(address) if address is not None else None,
            "size": size}
     known = defined(address, size) if address is not None else None
-    var["set"] = known is None or all(known)
+    var["set"] = known is None or all(k is True for k in known)
     if kind == "reference":  # another name: the variable it is bound to
         try:
             target = value.referenced_value()
@@ -153,7 +153,8 @@ def describe(types, name, value, address, defined):
         var["address"] = None  # gdb gives the referent's, not where the reference is kept
         return var
     # an object not made yet (no byte of it set) is no object to ask its printer of
-    made = known is None or any(known)
+    made = known is None or any(k is True or isinstance(k, int) and k is not False
+                                for k in known)
     shows = printed(types, value, address, defined) \
         if kind in ("struct", "union", "other") and made else None
     if shows is not None:
@@ -161,6 +162,8 @@ def describe(types, name, value, address, defined):
     if aggregate(types, tname) and address is not None:
         var["value"] = None
         var["bytes"] = byte_list(address, size, known)
+        if partial(address, size, known):
+            var["partial"] = partial(address, size, known)
         if size > MAX_BYTES + TAIL:
             var["omitted"] = size - MAX_BYTES - TAIL
         return var
@@ -185,7 +188,20 @@ def byte_list(address, size, known):
         raw = read(address + off, length) or bytes(length)
         flags = known[k:k + length] if known is not None else [True] * length
         k += length
-        out += [b if ok else None for b, ok in zip(raw, flags)]
+        out += [b if ok is True else None for b, ok in zip(raw, flags)]
+    return out
+
+
+def partial(address, size, known):
+    """The bytes of an object that memcheck knows only some bits of (a
+    bit-field's): {index: [the byte, the mask of its bits not set]}."""
+    out, k = {}, 0
+    for off, length in cut(size):
+        for j, ok in enumerate((known or [])[k:k + length]):
+            if ok is not True and ok is not False and ok is not None:
+                raw = read(address + off + j, 1)
+                out[str(k + j)] = [raw[0] if raw else 0, ok]
+        k += length
     return out
 
 
