@@ -47,6 +47,7 @@ class Version:
         if shim:
             self.shim = os.path.join(self.folder, "failalloc.so")
             shutil.copy2(shim, self.shim)
+        self.cover = memcheck.names_only(self.folder)
         self.own = {os.path.basename(source or name + ".cpp")}
         self.lines = []
         if source:
@@ -304,7 +305,8 @@ def memcheck_run(v, case, stdin, env, as_me, more=()):
                 # no inlined frames to read at -O0: it halves valgrind's start
                 "--read-inline-info=no"] + list(more) + [v.program] + case.get("args", [])
         box.run(argv, where, stdin, seconds=MEMCHECK_SECONDS, memory=MEMCHECK_MEMORY,
-                reads=[v.folder], writes=[logs], env=dict(env, HOME=where))
+                reads=[v.folder], writes=[logs], env=dict(env, HOME=where),
+                cover=v.cover)
         try:
             with open(xml, encoding="utf-8", errors="replace") as f:
                 return f.read()

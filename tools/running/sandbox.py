@@ -93,9 +93,10 @@ def words(what, as_me=False):
             "namespaces" % (h["why"], what))
 
 
-def sandbox_argv(folder, reads=(), writes=(), info=None):
+def sandbox_argv(folder, reads=(), writes=(), info=None, cover=()):
     """bubblewrap's words for a sandbox that may write only folder and
-    writes, and read the system and reads. Its processes have a pid
+    writes, and read the system and reads, where each (file, other) of
+    cover reads as file. Its processes have a pid
     namespace of their own: they can signal nothing outside, and all of
     them end when the first one does, daemons and forks included."""
     binds = []
@@ -103,6 +104,8 @@ def sandbox_argv(folder, reads=(), writes=(), info=None):
         binds += ["--ro-bind", path, path]
     for path in (folder,) + tuple(writes):
         binds += ["--bind", path, path]
+    for path, other in cover:
+        binds += ["--ro-bind", path, other]
     return (["bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
              "--tmpfs", "/tmp"] + binds +
             ["--chdir", folder, "--unshare-user-try", "--unshare-pid", "--unshare-ipc",
@@ -259,13 +262,15 @@ class Box:
                 os.lchown(name, self.uid, self.uid)
 
     def command(self, argv, where, seconds=SECONDS, memory=MEMORY, files=FILE, reads=(),
-                writes=(), info=None):
+                writes=(), info=None, cover=()):
         """The whole command that runs argv in the folder where, within the
         limits (seconds of wall time: the CPU limit is a second more), as
-        this box's kind protects it."""
+        this box's kind protects it; with cover (see sandbox_argv) where the
+        kind allows, so a cover may change a run's speed, never its result."""
         limits = limited(int(seconds) + 1, memory, files, self.processes)
         if self.kind == "bwrap":
-            return as_user(self.uid) + limits + sandbox_argv(where, reads, writes, info) + argv
+            return (as_user(self.uid) + limits + sandbox_argv(where, reads, writes, info, cover)
+                    + argv)
         if self.kind == "alone" and how()["unshare"]:
             return as_user(None) + limits + UNSHARE + as_user(self.uid, False) + INIT + argv
         return as_user(self.uid) + limits + argv
@@ -288,10 +293,10 @@ class Box:
         self.folders = []
 
     def run(self, argv, where, stdin=b"", seconds=SECONDS, memory=MEMORY, output=OUTPUT,
-            files=FILE, env=None, reads=(), writes=()):
+            files=FILE, env=None, reads=(), writes=(), cover=()):
         """Runs argv in the folder where, on the bytes stdin, within the
         limits; in the sandbox it may also read reads and write writes."""
-        full = self.command(argv, where, seconds, memory, files, reads, writes)
+        full = self.command(argv, where, seconds, memory, files, reads, writes, cover=cover)
         r = Result()
         start = time.monotonic()
         p = subprocess.Popen(full, cwd=where, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
