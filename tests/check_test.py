@@ -94,6 +94,17 @@ class Versions(unittest.TestCase):
                 self.assertRegex(done.stdout, r"/%s: \d+ of \d+ cases pass(; \d+ advice)?\n$" % version.replace(
                     ".", r"\."))
 
+    def test_the_by_hand_line_runs_the_case_as_it_ran(self):
+        # the version is ours, so it may run here as the learner would run it
+        name = "a copy that cannot be allocated ends with status 2"
+        _, tree = check("dupstr", os.path.join(HERE, "learner", "ignores_null", "dupstr.c"))
+        line = re.search(r"by hand:  (.*)", case(tree, name).find("failure").text).group(1)
+        with tempfile.TemporaryDirectory() as work:
+            done = subprocess.run(["bash", "-c", line], cwd=work, capture_output=True,
+                                  timeout=30)
+        self.assertEqual(done.returncode, 128 + 11, line)  # the check saw signal 11
+        self.assertIn(b"failalloc: ", done.stderr)
+
     def test_quiet_faults_each_on_one_point(self):
         # versions whose every other case passes: each fault must still tell
         rows = [  # version, the case, its verdict, what it must say, and not say

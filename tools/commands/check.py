@@ -38,7 +38,7 @@ import xml.etree.ElementTree as ET
 from concurrent.futures import ThreadPoolExecutor
 
 from tools import ROOT
-from tools.running import cases, lessons, sandbox
+from tools.running import cases, lessons, recipe, sandbox
 from tools.running.cases import shown, tally
 
 
@@ -71,9 +71,13 @@ def reproduce(report, case):
         else:
             setup += "printf %s > %s && " % (printf_line(lessons.bytes_of(content)),
                                               shlex.quote(fname))
-    program = report["built"]
-    line = "printf %s | %s" % (printf_line(lessons.bytes_of(case.get("input", ""))),
-                               " ".join(shlex.quote(a) for a in [program] + case.get("args", [])))
+    run = " ".join(shlex.quote(a) for a in [report["built"]] + case.get("args", []))
+    if case.get("fail_allocation") and recipe.shim():  # as the case ran it
+        run = "LD_PRELOAD=%s FAILALLOC_AT=%d %s" % (
+            shlex.quote(recipe.shim()), case["fail_allocation"], run)
+    if "file_limit" in case:  # a full disk, whose failed write kills nothing
+        run = "(trap '' XFSZ; prlimit --fsize=%d %s)" % (case["file_limit"], run)
+    line = "printf %s | %s" % (printf_line(lessons.bytes_of(case.get("input", ""))), run)
     return ('cd "$(mktemp -d)" && ' + setup + line) if setup or case.get("after") else line
 
 
