@@ -7,6 +7,7 @@ Without valgrind it prints SKIPPED and exits 77; the test of the sandbox
 skips, saying why, where bubblewrap cannot make one.
 """
 
+import json
 import os
 import re
 import shutil
@@ -204,6 +205,9 @@ class Versions(unittest.TestCase):
         self.assertEqual(shown.returncode, 0, shown.stderr)
         self.assertIn("line 20: Invalid write of size 1", shown.stdout)  # the case's input
         self.assertIn("wrote past the end", shown.stdout)
+        traced = subprocess.run([os.path.join(ROOT, "show"), "dupstr", version, "--json"] +
+                                AS_ME, capture_output=True, timeout=120)
+        self.assertEqual(json.loads(traced.stdout)["argv"], [])  # the file is no argument
 
     def test_a_good_version_passes_and_a_broken_build_says_why(self):
         done, tree = check(os.path.join(HERE, "learner", "good", "dupstr.c"))

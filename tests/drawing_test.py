@@ -137,6 +137,40 @@ class Drawing(unittest.TestCase):
         self.assertRegex(text, r"│\s+first_pointer\n")
         self.assertRegex(text, r"second_pointer\n")
 
+    def test_names_under_neighbouring_cells_never_run_together(self):
+        for n in range(1, 7):  # the names as long as a cell, one shorter, one longer
+            with self.subTest(length=n):
+                trace = synthetic({"size": 12, "type": "int", "bytes": [0] * 12},
+                                  [("a" * n, 0), ("b" * n, 4)])
+                words = " ".join(r.split("│ ", 1)[1] for r in draw.draw(trace, 0)
+                                 if "│ " in r).split()  # the memory column's
+                self.assertIn("a" * n, words)
+                self.assertIn("b" * n, words)
+
+    def test_what_is_left_out_of_a_block_is_counted_in_bytes(self):
+        raw = [b for k in range(2000) for b in (1000 + k).to_bytes(4, "little")]
+        lines = draw.draw(synthetic({"size": 8000, "type": "int", "bytes": raw}), 0)
+        end = next(k for k, r in enumerate(lines) if "more, the last" in r)
+        cells = [v for r in lines[:end] if "│ " in r and "bytes" not in r
+                 for v in re.findall(r"\d+", r.split("│ ", 1)[1]) if int(v) >= 1000]
+        self.assertIn("… %s bytes more" % "{:,}".format(8000 - 4 * len(cells)), lines[end])
+
+    def test_a_write_past_the_end_marks_only_what_lies_past_it(self):
+        rows = [  # block size, offset, bytes written, words, a mark per cell past the end
+            (5, 7, 1, "at byte 7", ["", "", "x"]),  # no whole number of ints: bytes
+            (5, 3, 4, "at byte 5", ["x", "x"]),  # straddling the end
+            (12, 12, 4, "at [3]", ["x"]),
+            (12, 20, 4, "at [5]", ["", "", "x"]),
+        ]
+        for size, offset, n, at, past in rows:
+            with self.subTest(size=size, offset=offset):
+                trace = synthetic({"size": size, "type": "int", "bytes": [1] * size})
+                step = trace["steps"][0]
+                step["errors"] = [{"kind": "InvalidWrite", "what": "Invalid write of size %d" % n,
+                                   "line": 3, "block": "0x1000", "offset": offset, "aux": []}]
+                self.assertEqual(marks.wrongs(trace, step, step["blocks"][0]),
+                                 [("line 3 wrote past the end, " + at, past)])
+
     def test_what_is_left_out_of_a_block_is_said(self):
         raw = [ord("x")] * 4096 + [ord("y")] * 15 + [0]
         trace = synthetic({"size": 10001, "type": "char", "bytes": raw, "omitted": 10001 - 4112},

@@ -460,6 +460,13 @@ class Learner(unittest.TestCase):
                  if e.get("by") == "AddressSanitizer"]
         # a[4] in a pass the loop left out, then g[3]
         self.assertEqual([(o, n) for _, o, n in found], [(16, "a"), (12, "g")])
+        # a frame's names as declared: the loop's i after main's a
+        step = t["steps"][after(t, "a[i] = i")]
+        self.assertEqual([v["name"] for v in step["frames"][-1]["vars"]], ["a", "i"])
+        # a[4] is marked on the step after the passes left out, and says so
+        i = t["skipped"][0]["before_step"]
+        self.assertEqual([e["aux"][0].endswith("(in a pass left out)")
+                          for e in t["steps"][i]["errors"]], [True])
         self.assertEqual(found[1][0], line_of(t, "g[3] = 1"))
         i = after(t, "g[3] = 1")
         self.assertIn("╳ line 11 wrote past the end, at [3]", "\n".join(draw.draw(t, i)))
@@ -592,7 +599,8 @@ class Learner(unittest.TestCase):
         t = learner("names/names.c")
         step = next(s for s in t["steps"] if "printf" in s["text"])
         strings = sorted(bytes(b["bytes"]) for b in step["blocks"] if b["kind"] == "read-only")
-        self.assertEqual(strings, [b"ann\0", b"bob\0", b"cy\0"])  # the last one too
+        # the last one too, in an array of its own and in a struct's
+        self.assertEqual(strings, [b"ann\0", b"bob\0", b"cy\0", b"dee\0", b"eve\0"])
 
     def test_nothing_it_starts_outlives_it_or_reaches_out(self):
         if AS_ME:
