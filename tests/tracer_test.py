@@ -412,7 +412,13 @@ class Learner(unittest.TestCase):
         last = t["steps"][-1]
         words = {v["name"]: marks.shown(t, last, v) for v in last["frames"][0]["vars"]}
         self.assertEqual(words["p"], "past the end of main scores")
-        self.assertEqual(words["lend"], "past the end of main local")  # not main lend
+        # local + 3 is past local's end, and is scores[0] too where scores starts there
+        local, scores = (var(last, k, 0)["address"] for k in ("local", "scores"))
+        self.assertEqual(words["lend"], "main scores[0], just past main local"
+                         if int(local, 16) + 12 == int(scores, 16) else
+                         "past the end of main local")  # never main lend
+        first = t["steps"][after(t, "for (p = scores")]
+        self.assertTrue(marks.shown(t, first, var(first, "p", 0)).startswith("main scores[0]"))
         self.assertEqual(words["arg"], "%s[3]" % words["argv"][:-3])  # one block, cell 3
         argv = {block_at(s, var(s, "argv")["points_to"])["address"] for s in t["steps"]
                 if "points_to" in var(s, "argv")}

@@ -149,7 +149,8 @@ def pointed(trace, step):
         if var["name"].startswith("&") and var.get("frame") is not None:
             continue  # &x says no more than x itself
         block, offset = block_of(step["blocks"], var["points_to"])
-        if block is None or past_end(trace, step, int(var["points_to"], 16)):
+        if block is None or not drawn(trace, block) and \
+                past_end(trace, step, int(var["points_to"], 16)):
             continue  # no cell of a block holds it
         if not drawn(trace, block):
             backrefs.setdefault(block["address"], []).append(shown_name)
@@ -244,7 +245,9 @@ def place(trace, step, block, offset):
 
 def target(step, trace, var):
     """Where a pointer var points, in words: 'NULL', 'A[2]', 'main x',
-    'A[0], freed', 'past the end of A', 'into no block'."""
+    'A[0], freed', 'past the end of A', 'into no block', and where one
+    array ends and the next starts (p = scores), both: 'main scores[0],
+    just past main local'."""
     if "points_to" not in var:
         return "?"
     p = int(var["points_to"], 16)
@@ -252,11 +255,12 @@ def target(step, trace, var):
         return "NULL"
     names = letters(trace)
     end = past_end(trace, step, p)
-    if end is not None:  # before whatever lies right after it
-        return "past the end of %s" % label(step, names, end)
     block, offset = block_of(step["blocks"], var["points_to"])
+    if end is not None and (block is None or not drawn(trace, block)):
+        return "past the end of %s" % label(step, names, end)  # before whatever lies there
     if block is None:
         return "into no block (%s)" % var["points_to"]
+    just = ", just past %s" % label(step, names, end) if end is not None else ""
     size = elem_size(trace, block)
     index = offset // size
     one = block["size"] <= size
@@ -265,7 +269,8 @@ def target(step, trace, var):
     inside = "." + part[0] if part else ""  # a pointer to a member: main p.b[1]
     inner = subscripts(trace, block["type"], offset - index * size)  # grid[1][2]
     if block.get("name"):
-        return label(step, names, block) + ("" if one else "[%d]" % index) + inner + inside
+        return label(step, names, block) + ("" if one else "[%d]" % index) + inner + inside + \
+            just
     name = names[block["address"]]
     freed = ", freed" if block["freed"] else \
         ", in a call that has ended" if block.get("ended") else ""
@@ -273,10 +278,10 @@ def target(step, trace, var):
             block["stream"]:
         return name + freed
     if one and type_of(trace, block["type"])["kind"] in ("struct", "union"):
-        return name + inside + freed  # a block of one struct
+        return name + inside + freed + just  # a block of one struct
     if offset >= block["size"] // size * size:  # after the last whole element
         return "%s, byte %d%s" % (name, offset, freed)
-    return "%s[%d]%s%s%s" % (name, index, inner, inside, freed)
+    return "%s[%d]%s%s%s%s" % (name, index, inner, inside, freed, just)
 
 
 def past_end(trace, step, p):
