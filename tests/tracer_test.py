@@ -402,6 +402,11 @@ class Learner(unittest.TestCase):
                 self.assertEqual([c.strip() for c in re.split(r"[│|]", row)][2:6],
                                  ["\\?", "?", "?", "?"])
 
+    def test_reading_a_subscript_never_runs_it(self):
+        t = learner("side_effects/count.c")  # a[n++], a[next()]: as a plain run prints
+        self.assertEqual(marks.output(t, len(t["steps"])), b"6 2 0 2 1\n")
+        self.assertEqual(var(t["steps"][after(t, "a[next()]")], "n", 0)["value"], "2")
+
     def test_pointers_past_an_array_and_along_argv_make_no_block(self):
         t = learner("walk/walk.c", "one", "two")
         for step in t["steps"]:

@@ -13,6 +13,9 @@ from tools.tracer.values import hexa
 
 MAX_FRAMES = 48  # frames of a step recorded: main and the newest calls
 SUBSCRIPT = re.compile(r"\b([A-Za-z_]\w*)\s*\[([^\[\]]+)\]")
+# what gdb must not evaluate: it would run in the program (a[n++] would
+# count twice, a[f()] call f again): ++, --, a call, an assignment
+IMPURE = re.compile(r"\+\+|--|\w\s*\(|(?<![=!<>])=(?!=)")
 EXPR = re.compile(r"&\s*[A-Za-z_]\w*\s*\[\s*\d+\s*\]|&\s*[A-Za-z_]\w*|"
                   r"(?<![\w)\].>])[A-Za-z_]\w*\s*[-+]\s*\d+\b")
 
@@ -196,7 +199,8 @@ class Record:
         code = self.text_of(frame).split("//")[0]
         for m in SUBSCRIPT.finditer(code):
             name = m.group(1)
-            if name not in arrays or code[:m.start()].rstrip().endswith(("&", "sizeof")):
+            if name not in arrays or code[:m.start()].rstrip().endswith(("&", "sizeof")) or \
+                    IMPURE.search(m.group(2)):
                 continue
             try:
                 frame.select()

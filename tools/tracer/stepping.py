@@ -109,6 +109,8 @@ class Tracer:
         # every one of them out and put it back at each stop, a packet each
         for cmd in ("set pagination off", "set confirm off", "set width 0",
                     "set print pretty off", "set breakpoint always-inserted on",
+                    # reading a value never runs the program's code
+                    "set may-call-functions off",
                     # the libraries are this machine's own: read here, with what gdb
                     # loads for them (libstdc++'s printers), not sent by the target
                     "set sysroot /"):
