@@ -129,9 +129,11 @@ class Book:
                             info["by"] += " (new[])"
                         elif called.startswith(("_Zn", "operator new")):
                             info["by"] += " (new)"
-                    elif called.startswith("std::"):
+                    elif called.startswith("std::") and \
+                            plain_name(stack[0]["fn"]).startswith(("_Zn", "operator new")):
                         # the standard library, at the program's asking: a string
-                        # or a vector growing
+                        # or a vector growing (by operator new; the C library's
+                        # own buffer for cout is malloc's, as printf's is)
                         method = re.sub(r"<.*>", "", called).split("(")[0].split("::")[-1]
                         info["by"], info["own"] = "%s (%s)" % (plain_name(f["fn"]), method), True
                     else:
