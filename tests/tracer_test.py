@@ -511,6 +511,12 @@ class Learner(unittest.TestCase):
                          if v["name"] == name)
                 self.assertEqual(marks.shown(t, step, v), where)
                 self.assertTrue(draw.draw(t, i))
+        # a row of a grid is one cell: a pointer into it says which element
+        t = learner("reviewed/grid_ptr.c")
+        step = t["steps"][after(t, "flat[4] = 50")]
+        grid = next(b for b in step["blocks"] if b.get("name") == "grid")
+        self.assertEqual(marks.pointed(t, step)[0][grid["address"]],
+                         {0: ["flat (to [0])"], 1: ["q (to [2])"]})
         t = learner("reviewed/misc_types.c")  # bit-fields, each its own bits
         block = next(b for b in t["steps"][after(t, "f.count = 9")]["blocks"]
                      if b.get("name") == "f")

@@ -160,6 +160,9 @@ def pointed(trace, step):
         part = member_at(trace, block["type"], offset - k * size,
                          type_of(trace, var.get("type")).get("target"))
         said = []
+        inner = subscripts(trace, block["type"], offset - k * size)
+        if inner:  # into a cell that is an array itself: grid[1][2] under grid[1]
+            said.append("to " + inner)
         if part:  # a pointer to a member, not to the struct it is in
             said.append("to ." + part[0])
         if block["freed"] or block.get("ended"):  # no cells: which one it held
