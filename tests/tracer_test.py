@@ -402,6 +402,12 @@ class Learner(unittest.TestCase):
                 self.assertEqual([c.strip() for c in re.split(r"[│|]", row)][2:6],
                                  ["\\?", "?", "?", "?"])
 
+    def test_a_rare_branch_is_drawn_and_passes_left_out_are_the_loops(self):
+        t = learner("rare_branch/found.c")
+        self.assertIn("found = i", " ".join(s["text"] for s in t["steps"][:after(t, "found = i")]))
+        self.assertEqual({s["line"] for s in t["skipped"]}, {line_of(t, "for (int i")})
+        self.assertTrue(all(s["passes"] > 0 for s in t["skipped"]))
+
     def test_reading_a_subscript_never_runs_it(self):
         t = learner("side_effects/count.c")  # a[n++], a[next()]: as a plain run prints
         self.assertEqual(marks.output(t, len(t["steps"])), b"6 2 0 2 1\n")

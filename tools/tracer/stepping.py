@@ -87,6 +87,10 @@ class Tracer:
         counter = Counter(self, "*%#x" % head, base)
         for b in self.line_stops:
             b.enabled = False
+        name = frame.name()
+        lines = self.rec.source(frame.find_sal().symtab.fullname())
+        tested = re.match(r"\s*(for|while)\b", lines[min(body) - 1] if min(body) <= len(lines)
+                          else "")  # a loop whose test is at its head (no do-while)
         try:
             self.resume()
         finally:
@@ -94,12 +98,20 @@ class Tracer:
                 b.delete()
             for b in self.line_stops:
                 b.enabled = True
-            self.skipped.append({"function": frame.name() if frame.is_valid() else "?",
-                                 "line": line, "passes": counter.passes,
-                                 "before_step": len(self.rec.steps)})
+            passes = counter.passes
+            try:
+                now = self.entries.get(int(gdb.newest_frame().pc()))
+            except gdb.error:  # the program has ended
+                now = None
+            if tested and line == min(body) and now is not None and \
+                    not min(body) <= now <= max(body):
+                passes -= 1  # it left by its head: the last visit there was no pass
             self.at.pop(base, None)
-            self.rec.last_calls = True  # the passes left out called what they called
-            self.rec.skipped = True
+            if passes > 0:  # else its last test failed: nothing was left out
+                self.skipped.append({"function": name, "line": min(body), "passes": passes,
+                                     "before_step": len(self.rec.steps)})
+                self.rec.last_calls = True  # the passes left out called what they called
+                self.rec.skipped = True
 
     # ----- the run ------------------------------------------------------------
     def run(self, vgdb, xml):
@@ -191,8 +203,12 @@ class Tracer:
                 self.resume()  # further along the same line
                 continue
             key = (base, line)
-            self.visits[key] = self.visits.get(key, 0) + 1
             seen = self.lines.setdefault(base, [])
+            if line not in seen and any(v > 1 for k, v in self.visits.items() if k[0] == base):
+                # a line no pass reached before (the rare branch of an if): the
+                # passes from here on are worth seeing again
+                self.visits = {k: v for k, v in self.visits.items() if k[0] != base}
+            self.visits[key] = self.visits.get(key, 0) + 1
             if self.visits[key] > self.loop and line in seen:
                 self.skip_loop(frame, line)
                 continue
