@@ -149,11 +149,11 @@ def pointed(trace, step):
         if var["name"].startswith("&") and var.get("frame") is not None:
             continue  # &x says no more than x itself
         block, offset = block_of(step["blocks"], var["points_to"])
-        if block is None or not drawn(trace, block) and \
-                past_end(trace, step, int(var["points_to"], 16)):
-            continue  # no cell of a block holds it
-        if not drawn(trace, block):
-            backrefs.setdefault(block["address"], []).append(shown_name)
+        if block is None:
+            continue
+        if not drawn(trace, block):  # a variable drawn as itself, unless p is past an array
+            if not past_end(trace, step, int(var["points_to"], 16)):
+                backrefs.setdefault(block["address"], []).append(shown_name)
             continue
         k = cell(trace, block, offset)
         size = elem_size(trace, block)

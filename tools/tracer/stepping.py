@@ -87,9 +87,9 @@ class Tracer:
         counter = Counter(self, "*%#x" % head, base)
         for b in self.line_stops:
             b.enabled = False
-        name = frame.name()
+        name, first = frame.name(), min(body)  # the loop's first line
         lines = self.rec.source(frame.find_sal().symtab.fullname())
-        tested = re.match(r"\s*(for|while)\b", lines[min(body) - 1] if min(body) <= len(lines)
+        tested = re.match(r"\s*(for|while)\b", lines[first - 1] if first <= len(lines)
                           else "")  # a loop whose test is at its head (no do-while)
         try:
             self.resume()
@@ -103,12 +103,12 @@ class Tracer:
                 now = self.entries.get(int(gdb.newest_frame().pc()))
             except gdb.error:  # the program has ended
                 now = None
-            if tested and line == min(body) and now is not None and \
-                    not min(body) <= now <= max(body):
+            if tested and line == first and now is not None and \
+                    not first <= now <= max(body):
                 passes -= 1  # it left by its head: the last visit there was no pass
             self.at.pop(base, None)
             if passes > 0:  # else its last test failed: nothing was left out
-                self.skipped.append({"function": name, "line": min(body), "passes": passes,
+                self.skipped.append({"function": name, "line": first, "passes": passes,
                                      "before_step": len(self.rec.steps)})
                 self.rec.last_calls = True  # the passes left out called what they called
                 self.rec.skipped = True
