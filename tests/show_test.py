@@ -188,6 +188,16 @@ class Command(unittest.TestCase):
         os.close(fd)
         return out.decode("utf-8", "replace").replace("\r\n", "\n")
 
+    def test_what_a_run_started_ends_with_it(self):
+        from tools.running import trace
+        mark = "show-test-%d" % os.getpid()  # a child that outlives its leader
+        p = subprocess.Popen(["sh", "-c", "(sleep 300; : %s) & exit 0" % mark],
+                             start_new_session=True, stderr=subprocess.DEVNULL)
+        p.communicate()
+        trace.end(p)
+        time.sleep(0.2)
+        self.assertEqual(subprocess.run(["pgrep", "-f", mark]).returncode, 1)
+
     def test_a_stop_leaves_no_process_and_no_file(self):
         with tempfile.TemporaryDirectory() as tmp:
             p = subprocess.Popen([os.path.join(ROOT, "show"), "dupstr", "--input",

@@ -254,12 +254,13 @@ def valgrind_in(init):
 
 
 def end(p):
-    """Ends a process and everything it started, and waits for it."""
-    if p.poll() is None:
-        try:
-            os.killpg(p.pid, signal.SIGKILL)
-        except (ProcessLookupError, PermissionError):
-            pass
+    """Ends a process and everything it started, and waits for it: the
+    whole group, even where its leader has ended (gdb's pipe to vgdb,
+    a cat, can outlive gdb)."""
+    try:
+        os.killpg(p.pid, signal.SIGKILL)
+    except (ProcessLookupError, PermissionError):
+        pass
     try:
         p.wait(timeout=10)
     except subprocess.TimeoutExpired:
