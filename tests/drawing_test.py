@@ -221,6 +221,17 @@ class Drawing(unittest.TestCase):
                 self.assertTrue(any(r.rstrip().endswith(mark) for r in lines), lines)
                 self.assertIn("!! line 19 wrote past the end, at [%d]" % len(bytes_),
                               "\n".join(lines))
+        for passes, rest, words in (
+                (3, True, "the rest of the pass under way and 3 more passes of the loop at "
+                 "line 2 left out, with all they ran"),
+                (0, True, "the rest of the pass under way of the loop at line 2 left out, "
+                 "with all it ran"),
+                (1, False, "1 more pass of the loop at line 2 left out, with all it ran")):
+            with self.subTest(passes=passes, rest=rest):
+                t["skipped"] = [{"function": "main", "line": 2, "passes": passes, "rest": rest,
+                                 "before_step": 0}]
+                self.assertEqual(marks.remarks(t, 0)[0], ("skipped", "(%s)" % words))
+        t["skipped"] = []
         t["steps"][0]["calls_left_out"] = 9950
         self.assertIn("(9,950 calls left out)", "\n".join(draw.draw(t, 0, True)))
         t["end"] = {"status": 0, "signal": None, "output": "bye\n",

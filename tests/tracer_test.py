@@ -408,6 +408,19 @@ class Learner(unittest.TestCase):
         self.assertEqual({s["line"] for s in t["skipped"]}, {line_of(t, "for (int i")})
         self.assertTrue(all(s["passes"] > 0 for s in t["skipped"]))
 
+    def test_passes_left_out_are_counted_at_their_own_loops_head(self):
+        t = learner("nested/rows.c")  # 5 rows of 3: the cut comes in the inner loop
+        for text, rest in (("for (int r", True), ("for (int k", False)):
+            head = line_of(t, text)
+            recorded = sum(1 for s in t["steps"] if s["line"] == head)
+            cut = [s for s in t["skipped"] if s["line"] == head]
+            with self.subTest(loop=text):
+                self.assertEqual(recorded + sum(s["passes"] for s in cut), 5)
+                self.assertEqual([s["rest"] for s in cut], [rest])
+        picture = " ".join(r.strip() for r in draw.draw(t, t["skipped"][0]["before_step"]))
+        self.assertIn("(the rest of the pass under way and 3 more passes of the loop at line "
+                      "%d left out, with all they ran)" % line_of(t, "for (int r"), picture)
+
     def test_reading_a_subscript_never_runs_it(self):
         t = learner("side_effects/count.c")  # a[n++], a[next()]: as a plain run prints
         self.assertEqual(marks.output(t, len(t["steps"])), b"6 2 0 2 1\n")

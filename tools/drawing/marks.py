@@ -608,9 +608,13 @@ def remarks(trace, i):
     out = []
     for skip in trace.get("skipped", []):
         if skip["before_step"] == i:
-            out.append(("skipped", "(%s of the loop at line %d left out, with all they ran)"
-                        % (plural(skip["passes"], "more pass").replace("passs", "passes"),
-                           skip["line"])))
+            passes = plural(skip["passes"], "more pass").replace("passs", "passes")
+            if skip.get("rest"):
+                passes = "the rest of the pass under way" + (
+                    " and " + passes if skip["passes"] else "")
+            out.append(("skipped", "(%s of the loop at line %d left out, with all %s ran)"
+                        % (passes, skip["line"], "it" if passes.startswith("1 ")
+                           or passes.endswith("under way") else "they")))
     if step.get("returned"):
         r = step["returned"]
         value = r["value"]

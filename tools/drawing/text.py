@@ -307,7 +307,8 @@ def draw(trace, i, utf8=True, width=WIDTH):
     word = "was running" if step.get("signal") else "runs next"
     out.append(fit("%-9s %4d  %s" % (word, step["line"], step["text"].strip()), width, g["more"]))
     for kind, words in marks.remarks(trace, i):
-        out += wrap(words, width) if kind in ("error", "signal") else [fit(words, width, g["more"])]
+        out += wrap(words, width) if kind in ("error", "signal", "skipped") else \
+            [fit(words, width, g["more"])]
     out.append("")
 
     pointers, backrefs = marks.pointed(trace, step)

@@ -35,6 +35,7 @@ class Tracer:
         self.at = {}  # frame base -> (line, pc) where it last stopped
         self.visits = {}  # (frame base, line) -> times recorded
         self.lines = {}  # frame base -> lines recorded, in order
+        self.began = {}  # (frame base, line) -> where its last recorded visit began
         self.outs = {}  # frame base -> where that call returns
         self.made_calls = {}  # (function, line) -> whether its code calls anything
         self.closing = None  # a call returned into a closing brace: its line
@@ -75,19 +76,22 @@ class Tracer:
     def skip_loop(self, frame, line):
         """Runs the rest of a loop unrecorded: to the first line of the
         function that no pass reached, or out of the function. Passes are
-        counted at the loop's head."""
+        counted at the loop's first line, where each began; standing
+        elsewhere (in an inner loop), the pass under way is cut short."""
         base = self.base(frame)
         seen = self.lines[base]
         body = set(seen[seen.index(line):])  # every line a pass has reached so far
-        head = int(frame.pc())
+        first = min(body)  # the loop's first line
+        rest = line != first
+        head = self.began[(base, first)] if rest else int(frame.pc())
         fn = function_block(frame)
         pcs = {pc for pc, ln in self.entries.items() if fn.start <= pc < fn.end and ln not in body}
         stops = [Same(self, "*%#x" % pc, base)
                  for pc in sorted(side_by_side(pcs | {head}) - {head})]
-        counter = Counter(self, "*%#x" % head, base)
+        counter = Counter(self, "*%#x" % head, base, 0 if rest else 1)
         for b in self.line_stops:
             b.enabled = False
-        name, first = frame.name(), min(body)  # the loop's first line
+        name = frame.name()
         lines = self.rec.source(frame.find_sal().symtab.fullname())
         tested = re.match(r"\s*(for|while)\b", lines[first - 1] if first <= len(lines)
                           else "")  # a loop whose test is at its head (no do-while)
@@ -103,13 +107,12 @@ class Tracer:
                 now = self.entries.get(int(gdb.newest_frame().pc()))
             except gdb.error:  # the program has ended
                 now = None
-            if tested and line == first and now is not None and \
-                    not first <= now <= max(body):
+            if tested and passes > 0 and now is not None and not first <= now <= max(body):
                 passes -= 1  # it left by its head: the last visit there was no pass
             self.at.pop(base, None)
-            if passes > 0:  # else its last test failed: nothing was left out
+            if passes > 0 or rest:  # else its last test failed: nothing was left out
                 self.skipped.append({"function": name, "line": first, "passes": passes,
-                                     "before_step": len(self.rec.steps)})
+                                     "rest": rest, "before_step": len(self.rec.steps)})
                 self.rec.last_calls = True  # the passes left out called what they called
                 self.rec.skipped = True
 
@@ -215,6 +218,7 @@ class Tracer:
             if len(self.rec.steps) >= self.max_steps:
                 raise Limit("steps")
             seen.append(line)
+            self.began[key] = pc
             if base not in self.outs and frame.name() != "main":
                 self.outs[base] = Out(self, frame)
             self.rec.record(frame)
@@ -393,9 +397,9 @@ class Counter(Same):
     """Counts the passes of a loop's head without stopping; stops when the
     time is up."""
 
-    def __init__(self, tracer, location, base):
+    def __init__(self, tracer, location, base, passes):
         super().__init__(tracer, location, base)
-        self.passes = 1  # the one it stands at
+        self.passes = passes  # 1: the one it stands at
 
     def stop(self):
         if super().stop():

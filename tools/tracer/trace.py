@@ -88,9 +88,11 @@ one per byte; addresses are hex strings.
               words for it}; line is the line it was running
     outside   present when a subscript in the line about to run lies
               outside its array: [{name, index}]
-  skipped   loop passes left out: [{function, line, passes, before_step}]:
-            `passes` visits of `line` (the loop's head) were not recorded;
-            before_step is the index of the first step recorded after them
+  skipped   loop passes left out: [{function, line, passes, rest,
+            before_step}]: `passes` passes of the loop whose first line is
+            `line` began unrecorded; rest: the pass under way was cut
+            short too (the cut came in an inner loop); before_step is the
+            index of the first step recorded after them
   end       null when the trace was cut short; else {status (exit status,
             null when a signal ended it), signal (as in a step, or null),
             left: memcheck's leak check at exit: {records: [{kind
