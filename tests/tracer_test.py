@@ -517,6 +517,8 @@ class Learner(unittest.TestCase):
         rows = [  # program, the line about to run, a pointer, where it must point
             ("constptr.c", "int s = sum", "c", "A"),  # not A.x: a const struct point *
             ("grid_ptr.c", "*q = 60", "q", "main grid[1][2]"),
+            ("array2d.c", "printf", "rowp", "main grid[2]"),  # an int (*)[4]: a whole row
+            ("heap2d.c", "int *before", "m", "A[0]"),
             ("static_buf.c", "printf", "h", "history's hist[0]"),
             ("structptr.c", "*agep += 1", "agep", "A[1].age"),
             ("small_struct.c", "printf", "n", "A"),
@@ -536,6 +538,11 @@ class Learner(unittest.TestCase):
         grid = next(b for b in step["blocks"] if b.get("name") == "grid")
         self.assertEqual(marks.pointed(t, step)[0][grid["address"]],
                          {0: ["flat (to [0])"], 1: ["q (to [2])"]})
+        t = learner("reviewed/array2d.c")
+        step = t["steps"][-1]
+        grid = next(b for b in step["blocks"] if b.get("name") == "grid")
+        self.assertEqual(marks.pointed(t, step)[0][grid["address"]],
+                         {1: ["row1 (to [0])"], 2: ["rowp"]})
         t = learner("reviewed/misc_types.c")  # bit-fields, each its own bits
         block = next(b for b in t["steps"][after(t, "f.count = 9")]["blocks"]
                      if b.get("name") == "f")

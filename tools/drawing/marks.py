@@ -157,10 +157,10 @@ def pointed(trace, step):
             continue
         k = cell(trace, block, offset)
         size = elem_size(trace, block)
-        part = member_at(trace, block["type"], offset - k * size,
-                         type_of(trace, var.get("type")).get("target"))
+        want = type_of(trace, var.get("type")).get("target")
+        part = member_at(trace, block["type"], offset - k * size, want)
         said = []
-        inner = subscripts(trace, block["type"], offset - k * size)
+        inner = subscripts(trace, block["type"], offset - k * size, want)
         if inner:  # into a cell that is an array itself: grid[1][2] under grid[1]
             said.append("to " + inner)
         if part:  # a pointer to a member, not to the struct it is in
@@ -270,7 +270,8 @@ def target(step, trace, var):
     whole = type_of(trace, var.get("type"))
     part = member_at(trace, block["type"], offset - index * size, whole.get("target"))
     inside = "." + part[0] if part else ""  # a pointer to a member: main p.b[1]
-    inner = subscripts(trace, block["type"], offset - index * size)  # grid[1][2]
+    inner = subscripts(trace, block["type"], offset - index * size,
+                       whole.get("target"))  # grid[1][2]
     if block.get("name"):
         return label(step, names, block) + ("" if one else "[%d]" % index) + inner + inside + \
             just
@@ -324,16 +325,19 @@ def plain(tname):
     return re.sub(r"\b(const|volatile)\s+", "", tname or "").strip()
 
 
-def subscripts(trace, tname, offset):
+def subscripts(trace, tname, offset, want):
     """The indices, after an element's own, of the byte at offset in an
-    element of array type ("[2]" in grid[1][2]), or ""."""
+    element of array type ("[2]" in grid[1][2]), or "": down to an array
+    of the type a pointer points at (want), which is the whole of it (an
+    int (*)[4] at grid[1] points at no int)."""
     out = ""
     t = type_of(trace, tname)
-    while t["kind"] == "array":
+    while t["kind"] == "array" and plain(tname) != plain(want):
         size = max(type_of(trace, t["target"])["size"], 1)
         out += "[%d]" % (offset // size)
         offset %= size
-        t = type_of(trace, t["target"])
+        tname = t["target"]
+        t = type_of(trace, tname)
     return out
 
 
