@@ -565,6 +565,7 @@ class Learner(unittest.TestCase):
                                      for r in draw.draw(t, i, True, 100))
                 self.assertNotRegex(pictures, r"\b_M_|\b__\w|@0x")  # the library's insides
                 self.assertNotIn("basic_string", pictures.replace("(basic_string)", ""))
+                self.assertNotIn("optimized out", pictures)  # a variable not in scope
                 # none of them loses a block: cout's buffer is the C library's, as printf's
                 self.assertEqual([b["allocated_by"] for s in t["steps"] for b in s["blocks"]
                                   if not (b["reached"] or b["freed"])], [])

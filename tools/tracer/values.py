@@ -225,7 +225,10 @@ def frame_symbols(frame):
         for sym in block:
             if not (sym.is_variable or sym.is_argument) or sym.name in seen or \
                     sym.name.startswith("__") or \
-                    sym.addr_class == gdb.SYMBOL_LOC_STATIC:  # statics are globals' kin
+                    sym.addr_class == gdb.SYMBOL_LOC_STATIC or \
+                    sym.addr_class == gdb.SYMBOL_LOC_OPTIMIZED_OUT:
+                # statics are globals' kin; a constructor's loop variable is
+                # also listed, with no place, in scopes it is not in
                 continue
             seen.add(sym.name)
             try:
