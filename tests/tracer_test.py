@@ -421,6 +421,14 @@ class Learner(unittest.TestCase):
         self.assertIn("(the rest of the pass under way and 3 more passes of the loop at line "
                       "%d left out, with all they ran)" % line_of(t, "for (int r"), picture)
 
+    def test_blocks_lost_in_passes_left_out_hold_what_their_line_made(self):
+        t = learner("leak_loop/lost.c")
+        self.assertTrue(t["skipped"])
+        blocks = [b for b in t["steps"][-1]["blocks"] if b["kind"] == "heap"]
+        self.assertEqual(sorted((b["type"], b["size"] // 4) for b in blocks if b["size"] > 3),
+                         [("int", n) for n in range(1, len(blocks))])
+        self.assertEqual([b["type"] for b in blocks if b["size"] == 3], ["char"])
+
     def test_reading_a_subscript_never_runs_it(self):
         t = learner("side_effects/count.c")  # a[n++], a[next()]: as a plain run prints
         self.assertEqual(marks.output(t, len(t["steps"])), b"6 2 0 2 1\n")

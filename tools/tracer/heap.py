@@ -83,6 +83,7 @@ class Book:
         self.given = set()  # sites some name has reached a block of
         self.freed = {}  # address -> freed block worth drawing
         self.elem = {}  # heap address -> the type it was first reached as
+        self.typed = {}  # site -> the type its first block reached was reached as
         self.shown = set()  # heap addresses drawn in the step before
         self.found = 0  # errors memcheck counted, repeats included
         self.calls = {}  # return address -> name of the function called there
@@ -178,6 +179,8 @@ class Book:
                 self.freed[a] = {"size": size, "site": key, "step": step}
         for a in live:
             self.freed.pop(a, None)  # the allocator gave the address out again
+            if a not in self.live:
+                self.elem.pop(a, None)  # a new block, whatever the old one held
         self.born = [(a, self.sites[key]["called"]) for a, (size, key) in live.items()
                      if a not in self.live and key is not None and self.live_before]
         self.live, self.live_before = live, True
@@ -342,6 +345,8 @@ class Book:
             if target is not None and types.table[target]["kind"] not in ("other", "func") \
                     and types.table[target]["size"] > 0:
                 self.elem.setdefault(start, target)
+                if not freed and self.live[start][1] is not None:
+                    self.typed.setdefault(self.live[start][1], target)
             if not freed:
                 self.given.add(self.live[start][1])
             return {"address": start, "size": size, "kind": "heap", "freed": freed}
@@ -403,8 +408,10 @@ class Book:
             block["ended"] = True
         etype = info.get("type") or "char"
         if kind == "heap":
-            etype = self.elem.get(a, "char")
             key = self.live[a][1] if a in self.live else self.freed.get(a, {}).get("site")
+            # a block no name reached yet (made in passes of a loop left out,
+            # and lost there) holds what the blocks of its line were reached as
+            etype = self.elem.get(a) or self.typed.get(key, "char")
             site = self.sites.get(key)
             if site:
                 block["allocated_by"] = site["by"]
