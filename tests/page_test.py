@@ -86,6 +86,8 @@ class Page(unittest.TestCase):
         cls.ptrwalk, cls.ptrwalk_trace = shown("ptrwalk", cls.work)
         cls.freed, cls.freed_trace = shown(
             os.path.join(HERE, "learner", "use_after_free", "memory.c"), cls.work)
+        cls.warn, cls.warn_trace = shown(os.path.join(HERE, "learner", "stderr", "warn.c"),
+                                         cls.work)
         cls.b = browser()
 
     @classmethod
@@ -192,6 +194,20 @@ class Page(unittest.TestCase):
             out = marks.text(marks.output(self.copy_trace, k), True)
             self.assertEqual(self.b.find_element(By.ID, "output").text,
                              "\u201c%s\u201d" % out if out else "(nothing)")
+
+    def test_what_went_to_standard_error_only_where_something_did(self):
+        from selenium.webdriver.common.by import By
+        from tools.drawing import marks
+
+        for k in range(len(self.warn_trace["steps"]) + 1):
+            self.open(self.warn, k + 1)
+            told = marks.text(marks.output(self.warn_trace, k, "stderr"), True)
+            with self.subTest(step=k):
+                row = self.b.find_element(By.ID, "stderr-row")
+                self.assertEqual(row.is_displayed(), bool(told))
+                if told:
+                    self.assertEqual(self.b.find_element(By.ID, "stderr").text,
+                                     "\u201c%s\u201d" % told)
 
     def test_two_names_for_one_line_meet_on_one_cell(self):
         steps = self.copy_trace["steps"]

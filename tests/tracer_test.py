@@ -429,6 +429,18 @@ class Learner(unittest.TestCase):
                          [("int", n) for n in range(1, len(blocks))])
         self.assertEqual([b["type"] for b in blocks if b["size"] == 3], ["char"])
 
+    def test_what_goes_to_standard_error_is_shown_apart_from_the_output(self):
+        t = learner("stderr/warn.c")
+        end = len(t["steps"])
+        self.assertEqual(marks.output(t, end), b"counting to 3\n1\n2\n3\n")
+        self.assertEqual(marks.output(t, end, "stderr"), b"warning: 3 is small\ndone\n")
+        i = after(t, "fprintf(stderr")
+        for k, told in ((i - 1, None), (i, '"warning: 3 is small\\n"'),
+                        (end, '"warning: 3 is small\\ndone\\n"')):
+            rows = [r for r in draw.draw(t, k, True, 80) if r.startswith("on stderr:")]
+            with self.subTest(step=k):
+                self.assertEqual([r.split(None, 2)[2] for r in rows], [told] if told else [])
+
     def test_reading_a_subscript_never_runs_it(self):
         t = learner("side_effects/count.c")  # a[n++], a[next()]: as a plain run prints
         self.assertEqual(marks.output(t, len(t["steps"])), b"6 2 0 2 1\n")

@@ -550,12 +550,12 @@ def text(data, utf8):
     return "".join(out)
 
 
-def output(trace, i):
+def output(trace, i, stream="output"):
     """What the program printed up to step i, as bytes (i past the last
-    step: all of it, to its end)."""
-    text = "".join(s["output"] for s in trace["steps"][:i + 1])
+    step: all of it, to its end); on standard error with stream "stderr"."""
+    text = "".join(s.get(stream, "") for s in trace["steps"][:i + 1])
     if i >= len(trace["steps"]) and trace.get("end"):
-        text += trace["end"].get("output", "")
+        text += trace["end"].get(stream, "")
     return text.encode("latin-1")
 
 

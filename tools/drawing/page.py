@@ -186,7 +186,7 @@ def step_view(trace, i, seen):
             "globals": [var_view(trace, step, v, backrefs, seen) for v in step["globals"]],
             "frames": frames, "groups": groups,
             "calls_left_out": calls, "hidden": hidden,
-            "output": step["output"], "pending": pending}
+            "output": step["output"], "stderr": step.get("stderr", ""), "pending": pending}
 
 
 def data(trace):
@@ -200,7 +200,8 @@ def data(trace):
             "sources": trace["sources"],
             "steps": views,
             "ending": marks.ending(trace), "left": marks.left_words(trace),
-            "end_output": (trace.get("end") or {}).get("output", "")}
+            "end_output": (trace.get("end") or {}).get("output", ""),
+            "end_stderr": (trace.get("end") or {}).get("stderr", "")}
 
 
 def embed(value):
@@ -277,6 +278,7 @@ TEMPLATE = """<!DOCTYPE html>
 <section id="io" aria-label="input and output">
 <div><b>typed</b> <code id="typed"></code></div>
 <div><b>output so far</b> <code id="output"></code> <span id="pending"></span></div>
+<div id="stderr-row" hidden><b>on stderr</b> <code id="stderr"></code></div>
 </section>
 <script type="application/json" id="trace">{data}</script>
 <script>const START = {start};
@@ -375,10 +377,10 @@ const el = (tag, cls, text) => {
 };
 let at = 0, shownSource = null;
 
-function outputUpTo(i) {
+function outputUpTo(i, stream = "output") {
   let s = "";
-  for (let k = 0; k <= Math.min(i, N - 1); k++) s += T.steps[k].output;
-  return i >= N ? s + T.end_output : s;
+  for (let k = 0; k <= Math.min(i, N - 1); k++) s += T.steps[k][stream] || "";
+  return i >= N ? s + (T["end_" + stream] || "") : s;
 }
 
 function escaped(s) {  // each byte as itself or C's escape, as the terminal shows it
@@ -532,6 +534,9 @@ function render(i) {
   const out = outputUpTo(at);
   $("output").textContent = out ? "\u201c" + escaped(out) + "\u201d" : "(nothing)";
   $("pending").textContent = at < N && s.pending ? s.pending : "";
+  const told = outputUpTo(at, "stderr");
+  $("stderr-row").hidden = !told;
+  $("stderr").textContent = told ? "\u201c" + escaped(told) + "\u201d" : "";
   arrows();
   if (location.hash !== "#" + (at + 1)) history.replaceState(null, "", "#" + (at + 1));
 }

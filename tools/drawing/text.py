@@ -382,20 +382,25 @@ def wrap(text, width, indent="  "):
 
 
 def output_rows(trace, i, g, width, pending=None):
-    """The output so far: its last three rows, every byte as what it is."""
-    head = "output so far: "
-    data = marks.output(trace, i)
-    if not data:
-        return [head + "(nothing)"]
-    shown = marks.text(data, g is UTF8)
-    room = max(width - len(head) - 2, 10)
-    chunks = [shown[k:k + room] for k in range(0, len(shown), room)]
-    rows = [(head if n == 0 else " " * len(head)) + '"' + c + '"'
-            for n, c in enumerate(chunks[-3:])]
-    if len(chunks) > 3:
-        rows[0] = head + '"' + g["more"] + chunks[-3][1:] + '"'
-    if pending:
-        rows.append(fit("  " + pending, width, g["more"]))
+    """The output so far: its last three rows, every byte as what it is;
+    under it, what went to standard error, when anything did."""
+    rows = []
+    for head, stream in (("output so far: ", "output"), ("on stderr:     ", "stderr")):
+        data = marks.output(trace, i, stream)
+        if not data:
+            if stream == "output":
+                rows.append(head + "(nothing)")
+            continue
+        shown = marks.text(data, g is UTF8)
+        room = max(width - len(head) - 2, 10)
+        chunks = [shown[k:k + room] for k in range(0, len(shown), room)]
+        more = [(head if n == 0 else " " * len(head)) + '"' + c + '"'
+                for n, c in enumerate(chunks[-3:])]
+        if len(chunks) > 3:
+            more[0] = head + '"' + g["more"] + chunks[-3][1:] + '"'
+        rows += more
+        if pending and stream == "output":
+            rows.append(fit("  " + pending, width, g["more"]))
     return rows
 
 

@@ -106,7 +106,8 @@ def trace(binary, args, text, cwd, steps=2000, seconds=20.0, setup=None, box=Non
                 vgdb = "setpriv --reuid=%d --regid=%d --clear-groups %s" % (
                     box.uid, box.uid, vgdb)
         env = dict(os.environ, PICTURE_PROGRAM=binary, PICTURE_PID=str(pid), PICTURE_VGDB=vgdb,
-                   PICTURE_OUTPUT=files["output"], PICTURE_INPUT=files["input"],
+                   PICTURE_OUTPUT=files["output"], PICTURE_STDERR=files["errors"],
+                   PICTURE_INPUT=files["input"],
                    PICTURE_XML=files["vg.xml"], PICTURE_OUT=files["trace.json"],
                    PICTURE_ARGS=json.dumps(args), PICTURE_STEPS=str(steps),
                    PICTURE_SECONDS=str(seconds), PYTHONDONTWRITEBYTECODE="1")

@@ -24,9 +24,10 @@ class Record:
     """The steps recorded so far, and what recording them needs: the
     program's own sources, the types named, the heap's book."""
 
-    def __init__(self, pid, output_path):
+    def __init__(self, pid, output_path, stderr_path):
         self.pid = pid  # valgrind's: its mappings are the program's
         self.output_path = output_path  # the file the program's standard output goes to
+        self.stderr_path = stderr_path  # and its standard error (unbuffered)
         self.types = values.Types()
         self.steps = []
         self.own_dir = None  # the folder of the program's own sources
@@ -38,6 +39,7 @@ class Record:
         self.global_syms = None
         self.statics = []  # (function, symbol) of every static variable of a function
         self.printed = 0  # bytes of output already in a step
+        self.told = 0  # bytes of standard error already in a step
         self.skipped = False  # whether loop passes were left out before this step
 
     def own(self, frame):
@@ -281,7 +283,17 @@ class Record:
             written, stream = 0, pending
         new = stream[max(self.printed - written, 0):]
         self.printed = written + len(pending)
-        return {"output": new.decode("latin-1"), "pending": len(pending)}
+        out = {"output": new.decode("latin-1"), "pending": len(pending)}
+        try:
+            with open(self.stderr_path, "rb") as f:
+                f.seek(self.told)
+                told = f.read()
+        except OSError:
+            told = b""
+        self.told += len(told)
+        if told:
+            out["stderr"] = told.decode("latin-1")
+        return out
 
 
 def whole(code, m):

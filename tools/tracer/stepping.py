@@ -22,12 +22,13 @@ class Limit(Exception):
 
 
 class Tracer:
-    def __init__(self, program, pid, output_path, loop=4, max_steps=2000, seconds=20.0):
+    def __init__(self, program, pid, output_path, stderr_path, loop=4, max_steps=2000,
+                 seconds=20.0):
         self.program = program
         self.loop = loop
         self.max_steps = max_steps
         self.seconds = seconds
-        self.rec = Record(pid, output_path)
+        self.rec = Record(pid, output_path, stderr_path)
         self.skipped = []
         self.end = self.limit = None
         self.entries = {}  # pc -> line of each line-table entry of the program
@@ -247,7 +248,10 @@ class Tracer:
         elif self.fatal["address"] is None:
             self.fault()
         self.gone = True
-        self.end["output"] = self.rec.output()["output"]
+        out = self.rec.output()
+        self.end["output"] = out["output"]
+        if out.get("stderr"):
+            self.end["stderr"] = out["stderr"]
 
     def fault(self):
         """Where a fatal signal struck, as memcheck tells it once the program

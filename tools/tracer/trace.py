@@ -11,6 +11,7 @@ main() here. Everything comes through the environment:
     PICTURE_VGDB     how gdb reaches valgrind: "vgdb --pid=N --vgdb-prefix=P"
     PICTURE_PID      valgrind's process id (its mappings are read from /proc)
     PICTURE_OUTPUT   the file the program's standard output goes to
+    PICTURE_STDERR   and the file its standard error goes to
     PICTURE_INPUT    the file its standard input comes from
     PICTURE_XML      the file memcheck writes its errors to (--xml-file)
     PICTURE_ARGS     JSON list of the program's arguments
@@ -67,6 +68,8 @@ one per byte; addresses are hex strings.
     output    what the program printed since the step before
     pending   how many bytes at the end of the output so far are still in
               stdout's buffer, not yet written
+    stderr    present when the program wrote to standard error since the
+              step before: what it wrote (unbuffered: nothing waits)
     errors    memcheck's errors in the line just run (or in loop passes
               left out before this step), new ones in memcheck's words:
               [{kind (memcheck's: "InvalidWrite", "InvalidRead",
@@ -101,7 +104,8 @@ one per byte; addresses are hex strings.
             the program, or null)}], summary: {kind: [bytes, blocks]},
             words: [its sentence when nothing is left]}, output: what it
             printed after the last step, latin-1 (what stdout's buffer held
-            at exit, or a line that ran no step of its own)}
+            at exit, or a line that ran no step of its own), stderr (as a
+            step's)}
   limit     null, or what cut the trace short: {kind: "time" | "steps",
             seconds or steps (the limit), function, line (where the program
             was)}
@@ -139,6 +143,7 @@ from tools.tracer.stepping import Tracer
 def main():
     env = os.environ
     tracer = Tracer(env["PICTURE_PROGRAM"], int(env["PICTURE_PID"]), env["PICTURE_OUTPUT"],
+                    env["PICTURE_STDERR"],
                     int(env.get("PICTURE_LOOP") or 4), int(env.get("PICTURE_STEPS") or 2000),
                     float(env.get("PICTURE_SECONDS") or 20))
 
