@@ -221,6 +221,10 @@ class Drawing(unittest.TestCase):
                 self.assertTrue(any(r.rstrip().endswith(mark) for r in lines), lines)
                 self.assertIn("!! line 19 wrote past the end, at [%d]" % len(bytes_),
                               "\n".join(lines))
+                for width in (80, 40):  # a narrow column wraps the sentence, never cuts it
+                    told = " ".join(r.split("|")[-1].strip() for r in
+                                    draw.draw(t, 0, False, width)[draw.HEAD:])
+                    self.assertIn("line 19 wrote past the end, at [%d]" % len(bytes_), told)
         for passes, rest, words in (
                 (3, True, "the rest of the pass under way and 3 more passes of the loop at "
                  "line 2 left out, with all they ran"),

@@ -98,7 +98,7 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
     per_row = max(1, min(16, (width - 3) // (cell + 1)))
     if t["kind"] in ("char", "uchar") and len(texts) > per_row:
         return rows + strip_rows(items, rest, omitted, pointers, v, g, width, past) + [
-            fit("  %s %s" % (g["x"], words), width, g["more"]) for words, _ in wrong]
+            r for words, _ in wrong for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
     shown = texts[:per_row * CELL_ROWS]
     for start in range(0, len(shown), per_row):
         part = shown[start:start + per_row]
