@@ -242,6 +242,20 @@ class Drawing(unittest.TestCase):
                     "left": {"records": [], "summary": {}, "words": []}}
         self.assertIn('output so far: "bye\\n"', draw.draw(t, 1, True))
 
+    def test_a_long_arrays_values_say_more_follow(self):
+        t = synthetic({"type": "char", "size": 4, "bytes": list(b"abc\0")})
+        t["types"]["int [40]"] = {"size": 160, "kind": "array", "target": "int", "count": 40}
+        t["steps"][0]["frames"][0]["vars"].append(
+            {"name": "a", "type": "int [40]", "value": "", "address": "0x200", "size": 160,
+             "set": True, "bytes": [b for k in range(1, 41) for b in k.to_bytes(4, "little")]})
+        for utf8, more in ((True, "…"), (False, "~")):
+            lines = draw.draw(t, 0, utf8, 80)
+            start = next(k for k, r in enumerate(lines) if r.startswith("  a "))
+            rows = [r.split("│" if utf8 else "|")[0].rstrip() for r in lines[start:start + 4]]
+            with self.subTest(utf8=utf8):
+                self.assertTrue(rows[-1].endswith(" " + more), rows)
+                self.assertNotIn(", 40", " ".join(rows))  # the last values are not there
+
     def test_no_value_a_byte_can_hold_looks_like_a_mark(self):
         t = synthetic({"size": 4, "type": "char", "bytes": [ord("w"), ord("?"), None, 0]},
                       [("q", 0)])

@@ -276,7 +276,10 @@ def var_rows(trace, step, variables, backrefs, g, width, wname, wtype):
         lead = "  %s %s " % (name, typ)
         rows.append((lead + fit(lines[0], max(room, 1), g["more"])).ljust(width - len(address))
                     + address)
-        rows += [" " * len(lead) + fit(rest, max(room, 1), g["more"]) for rest in lines[1:4]]
+        more = lines[1:4]
+        if len(lines) > 4:  # a long array's values: what is left out is said to be
+            more[-1] = more[-1][:max(room, 8) - 2] + " " + g["more"]
+        rows += [" " * len(lead) + fit(rest, max(room, 1), g["more"]) for rest in more]
     return rows
 
 
