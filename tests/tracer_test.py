@@ -19,7 +19,7 @@ import unittest
 from tests import suite
 from tests.suite import AS_ME
 from tests.suite import ROOT, after, lesson, running
-from tools.drawing import marks, text as draw
+from tools.drawing import marks, page, text as draw
 from tools.running import lessons, trace
 
 HERE = suite.HERE
@@ -629,6 +629,10 @@ class Learner(unittest.TestCase):
         self.assertEqual(first["points_to"], block["address"])
         picture = "\n".join(draw.draw(t, t["steps"].index(step), True, 100))
         self.assertEqual(picture.count("··"), 3 + 1)  # three spare cells, and the legend
+        view = next(b for g in page.data(t)["steps"][t["steps"].index(step)]["groups"]
+                    for b in g["blocks"] if b["id"] == "b " + block["address"])
+        self.assertEqual([c["text"] for c in view["cells"]].count("··"), 3)
+        self.assertEqual(view["notes"], ["·· not in use: room to grow"])
         freed = {b["address"] for s in t["steps"] for b in s["blocks"] if b["freed"]}
         self.assertGreaterEqual(len(freed), 2)  # each growth gives back the old block
 
@@ -652,8 +656,21 @@ class Learner(unittest.TestCase):
         t = learner("cpp/owner.cpp")
         step = next(s for s in t["steps"] if "printf" in s["text"])
         owned = marks.owners(t, step)
-        self.assertEqual(sorted(w for w, _ in owned.values()), ["owned by p", "owned by s, t"])
+        self.assertEqual(sorted(w[0] for w in owned.values()), ["owned by p", "owned by s, t"])
         self.assertEqual(marks.shown(t, step, var(step, "s", 0)).split(" (")[1], "2 owners)")
+        # make_shared's block: the owners' count (the library's), then the int
+        at = marks.storage(var(step, "s", 0))
+        block = block_at(step, at)
+        kept = int(at, 16) - int(block["address"], 16)
+        self.assertGreater(kept, 0)
+        self.assertEqual(owned[block["address"]][2], kept)
+        row = next(r for r in draw.draw(t, t["steps"].index(step)) if "\u2591\u2591" in r)
+        self.assertEqual([c.strip() for c in row.split("\u2502")[2:-1]][:kept // 4 + 1],
+                         ["\u2591\u2591"] * (kept // 4) + ["7"])
+        view = next(b for g in page.data(t)["steps"][t["steps"].index(step)]["groups"]
+                    for b in g["blocks"] if b["id"] == "b " + block["address"])
+        self.assertEqual([c["text"] for c in view["cells"]][:kept // 4 + 1],
+                         ["\u2591\u2591"] * (kept // 4) + ["7"])
 
     def test_what_is_set_reached_and_wrong_is_exact(self):
         t = learner("far_past/past.c")  # three bytes after a 5-byte block

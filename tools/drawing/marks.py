@@ -493,8 +493,10 @@ def library_words(trace, step, var):
 
 def owners(trace, step):
     """{block address: (who owns it, in words; the bytes of it in use, or
-    None)}: the blocks where objects of the standard library keep what they
-    hold (the rest of a block is spare capacity, not in use)."""
+    None; the bytes at its start that are the library's own)}: the blocks
+    where objects of the standard library keep what they hold (the rest of
+    a block is spare capacity, not in use; a block make_shared made begins
+    with the library's count of the owners, the target after it)."""
     out = {}
     for name, var in pointer_names(step):
         at = storage(var)
@@ -503,15 +505,16 @@ def owners(trace, step):
             continue
         shows = var["shows"]
         if shows.get("chars"):
-            out[block["address"]] = ("%s's characters" % name, shows["chars"]["length"] + 1)
+            out[block["address"]] = ("%s's characters" % name, shows["chars"]["length"] + 1, 0)
         elif "pointer" in shows:
-            before = out.get(block["address"], ("owned by", None))[0]
+            before = out.get(block["address"], ("owned by",))[0]
+            kept = int(at, 16) - int(block["address"], 16) if shows.get("owners") else 0
             out[block["address"]] = ("%s%s %s" % (before, "," if before != "owned by" else "",
-                                                  name), None)
+                                                  name), None, kept)
         else:
             size = type_of(trace, shows.get("type"))["size"] if shows.get("type") else 1
             count = shows["count"] if shows["count"] is not None else len(shows["elements"])
-            out[block["address"]] = ("%s's elements" % name, count * max(size, 1))
+            out[block["address"]] = ("%s's elements" % name, count * max(size, 1), 0)
     return out
 
 

@@ -136,9 +136,16 @@ def block_view(trace, step, block, names, pointers, seen, owner=None):
         cells.append({"text": text, "k": label, "to": dest(trace, step, p) if p else None,
                       "names": pointers.get(k, []), "unset": None in raw,
                       "changed": changed(seen, "c %s %d" % (block["address"], k), text)})
+    notes = []
     if owner and owner[1] is not None and not tail:  # its spare capacity: not in use
         for c in cells[-(-owner[1] // size):len(items)]:
             c.update(text="\u00b7\u00b7", spare=True)
+            notes = ["\u00b7\u00b7 not in use: room to grow"]
+    if owner and owner[2]:  # make_shared's block: the owners' count, then the target
+        for c in cells[:owner[2] // size]:
+            c.update(text="\u2591\u2591", spare=True)
+        notes.append("\u2591\u2591 the library's: the owners' count")
+    out["notes"] = notes
     if len(items) + len(tail) <= CELLS:
         start = block["size"] if odd else len(items)
         cells += [{"text": "\u2573" if m else "", "k": ("+%d" if odd else "%d") % (start + j),
@@ -466,6 +473,7 @@ function blockBox(b) {
     box.append(strip);
   }
   if (b.more) box.append(el("div", "names", b.more));
+  for (const n of b.notes || []) box.append(el("div", "names", n));
   for (const w of b.wrong) box.append(el("div", "wrong", "\u2573 " + w));
   return box;
 }

@@ -16,11 +16,11 @@ TWO_COLUMNS = 70  # narrower than this, memory goes below the names
 STRIP_ROWS = 4  # rows of a long string shown before the rest is counted
 CELL_ROWS = 5  # rows of cells shown before the rest is counted
 
-UTF8 = {"spare": "··", "h": "─", "v": "│", "tl": "┌", "tr": "┐", "bl": "└", "br": "┘",
-        "tt": "┬", "bt": "┴", "dh": "╌", "dv": "┆", "up": "▲", "arrow": "─►",
+UTF8 = {"spare": "··", "kept": "░░", "h": "─", "v": "│", "tl": "┌", "tr": "┐", "bl": "└",
+        "br": "┘", "tt": "┬", "bt": "┴", "dh": "╌", "dv": "┆", "up": "▲", "arrow": "─►",
         "back": "◄", "more": "…", "sep": "│", "x": "╳"}
-ASCII = {"spare": "..", "h": "-", "v": "|", "tl": "+", "tr": "+", "bl": "+", "br": "+",
-         "tt": "+", "bt": "+", "dh": " ", "dv": ":", "up": "^", "arrow": "->",
+ASCII = {"spare": "..", "kept": "##", "h": "-", "v": "|", "tl": "+", "tr": "+", "bl": "+",
+         "br": "+", "tt": "+", "bt": "+", "dh": " ", "dv": ":", "up": "^", "arrow": "->",
          "back": "<", "more": "~", "sep": "|", "x": "!!"}
 # A mark is never what a cell can hold: a byte is one character or an escape
 # that starts with a backslash, a number has digits, a pointer a block's letter.
@@ -88,6 +88,8 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
     if owner and owner[1] is not None and not tail_:  # its spare capacity: not in use
         used = -(-owner[1] // size)
         texts[used:len(items)] = [g["spare"]] * max(len(items) - used, 0)
+    kept = owner[2] // size if owner else 0
+    texts[:kept] = [g["kept"]] * min(kept, len(items))
     # whole elements by index; bytes after the last whole one by offset (+N)
     labels = [str(k) for k in range(len(items))] + [
         "+%d" % k for k in range(len(items) * size, len(items) * size + len(tail_) +
@@ -112,6 +114,8 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
         rows += marker_rows(at, g, width)
     if g["spare"] in texts:
         rows.append(fit("  %s not in use: room to grow" % g["spare"], width, g["more"]))
+    if kept:
+        rows += wrap("  %s the library's: the owners' count" % g["kept"], width, "    ")
     rows += [r for words, _ in wrong for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
     left = len(items) + len(tail_) - len(shown[:len(items) + len(tail_)])
     if left or omitted:
