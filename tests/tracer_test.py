@@ -589,7 +589,7 @@ class Learner(unittest.TestCase):
                       draw.draw(t, i))
 
     def test_cpp_drawn_as_a_learner_writes_it(self):
-        for program in ("strings", "vector", "refswap", "account", "owner"):
+        for program in ("strings", "vector", "refswap", "account", "owner", "throws"):
             with self.subTest(program=program):
                 t = learner("cpp/%s.cpp" % program)
                 pictures = "\n".join(r for i in range(len(t["steps"]) + 1)
@@ -671,6 +671,21 @@ class Learner(unittest.TestCase):
                     for b in g["blocks"] if b["id"] == "b " + block["address"])
         self.assertEqual([c["text"] for c in view["cells"]][:kept // 4 + 1],
                          ["\u2591\u2591"] * (kept // 4) + ["7"])
+
+    def test_what_a_throw_threw_is_the_runtimes(self):
+        t = learner("cpp/throws.cpp")
+        i = after(t, "catch (")
+        step = t["steps"][i]
+        e = var(step, "e", 0)
+        block = block_at(step, e["points_to"])
+        self.assertEqual(block["thrown"], line_of(t, "throw std::"))
+        self.assertEqual(marks.shown(t, step, e),
+                         "another name for " + marks.letters(t)[block["address"]])
+        self.assertIn("the exception thrown at line %d" % block["thrown"],
+                      "\n".join(draw.draw(t, i)))
+        # its message is kept in the exception: no block of the program's
+        self.assertEqual([b["allocated_by"] for s in t["steps"] for b in s["blocks"]
+                          if "invalid_argument" in (b["allocated_by"] or "")], [])
 
     def test_what_is_set_reached_and_wrong_is_exact(self):
         t = learner("far_past/past.c")  # three bytes after a 5-byte block

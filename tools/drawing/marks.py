@@ -235,6 +235,13 @@ def wrongs(trace, step, block):
     return out
 
 
+def runtimes(block):
+    """What a block the program has no bytes of is: a FILE, or an exception."""
+    if block.get("thrown") is not None:
+        return "the exception thrown at line %s" % block["thrown"]
+    return "a FILE: the C library's own"
+
+
 def place(trace, step, block, offset):
     """Where in a block an offset lies, in words: 'C[2]', 'C.next',
     'C[1].next'."""

@@ -69,8 +69,8 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
         rows += marker_rows([(3, ", ".join(every))], g, width) if every else []
         return rows + [r for words, _ in wrong
                        for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
-    if block["bytes"] is None:  # a FILE
-        rows += box("a FILE: the C library's own")
+    if block["bytes"] is None:  # a FILE, or what a throw threw
+        rows += box(marks.runtimes(block))
         every = sorted({n for names_ in pointers.values() for n in names_})
         return rows + (marker_rows([(3, ", ".join(every))], g, width) if every else [])
     if t["kind"] in ("struct", "union"):

@@ -21,6 +21,9 @@ FRAME = re.compile(r"^\s*(?:at|by) 0x([0-9A-Fa-f]+): (.*?)(?: \((?:in )?([^()]*)
 BLOCK = re.compile(r"^\s*0x([0-9A-Fa-f]+)\[(\d+)\]")
 SUMMARY = re.compile(r"^\s*(definitely lost|indirectly lost|possibly lost|still reachable|"
                      r"suppressed): ([\d,]+) bytes in ([\d,]+) blocks")
+# what a standard exception keeps its message in (runtime_error's) is the
+# exception's, which is the C++ runtime's: not a block of the program's
+EXCEPTION = re.compile(r"(_error|exception|out_of_range|invalid_argument)$")
 ALLOCATORS = ("malloc", "calloc", "realloc", "reallocarray", "aligned_alloc", "memalign",
               "posix_memalign", "valloc")
 UNREACHED = 8  # blocks no name reaches drawn at most; the rest are counted
@@ -130,8 +133,12 @@ class Book:
                             info["by"] += " (new[])"
                         elif called.startswith(("_Zn", "operator new")):
                             info["by"] += " (new)"
+                    elif plain_name(called) == "cxa_allocate_exception":
+                        # what throw throws: the C++ runtime's, until a catch ends
+                        info["by"], info["thrown"] = plain_name(f["fn"]) + " (throw)", True
                     elif called.startswith("std::") and \
-                            plain_name(stack[0]["fn"]).startswith(("_Zn", "operator new")):
+                            plain_name(stack[0]["fn"]).startswith(("_Zn", "operator new")) \
+                            and not EXCEPTION.search(called.split("(")[0]):
                         # the standard library, at the program's asking: a string
                         # or a vector growing (by operator new; the C library's
                         # own buffer for cout is malloc's, as printf's is)
@@ -417,13 +424,15 @@ class Book:
                 block["allocated_by"] = site["by"]
                 block["library"] = site["library"]
                 block["stream"] = site["stream"]
+                if site.get("thrown"):
+                    block["thrown"] = site["line"]
         if "char" not in types.table:
             types.add(gdb.lookup_type("char"))
         block["type"] = etype if etype in types.table else "char"
         if block["stream"] or types.table[block["type"]].get("name") == "FILE" \
                 or block["type"] in ("FILE", "struct _IO_FILE"):
             block["stream"] = True
-        if block["freed"] or block["stream"] or block.get("ended"):
+        if block["freed"] or block["stream"] or block.get("ended") or block.get("thrown"):
             block["bytes"] = None
             return block
         known = flags(a, size, kind)

@@ -123,12 +123,15 @@ one per byte; addresses are hex strings.
          variable one of its own type), allocated_by (heap: the
          program's function that called malloc itself, or the library
          function it called, "get_string", "fopen"), library (a line of the
-         prompt library), stream (a FILE), freed (heap: freed; no bytes),
+         prompt library), stream (a FILE), thrown (what a C++ throw
+         threw, the runtime's: the line of the throw; no bytes), freed
+         (heap: freed; no bytes),
          ended (stack: in the frame of a call that has returned; no bytes),
          reached (false: no name reaches it), type (what it holds, as the
          first pointer to reach it says; "char" when unknown), bytes (the
          first 4096, then the last 16 when longer, null for each byte
-         memcheck knows unset; null for a freed block or a FILE), omitted
+         memcheck knows unset; null for a freed block, a FILE or what
+         was thrown), omitted
          (bytes left out between the two, when any)}
 """
 
