@@ -285,9 +285,12 @@ class Drawing(unittest.TestCase):
                       " ".join(marks.left_words(t)))
 
     def test_a_type_cut_keeps_its_pointer_and_its_bounds(self):
-        rows = [("struct node *", 13, "struct node *"), ("struct node *", 12, "struct no… *"),
-                ("struct node *", 9, "struct… *"), ("struct person [3]", 11, "struct… [3]"),
-                ("char **", 7, "char **")]
+        # the word struct goes first: the tag's name says which
+        rows = [("struct node *", 13, "struct node *"), ("struct node *", 12, "node *"),
+                ("struct person [3]", 11, "person [3]"), ("struct an_account *", 10,
+                                                          "an_acco… *"),
+                ("const struct node *", 12, "const node *"), ("char **", 7, "char **"),
+                ("unsigned long [40]", 10, "unsi… [40]")]
         for name, width, cut in rows:
             with self.subTest(name=name, width=width):
                 self.assertEqual(draw.fit_type(name, width, "…"), cut)

@@ -8,6 +8,8 @@ two source lines, which a pager keeps in view. Nothing here knows gdb: the
 picture is a pure function of the trace.
 """
 
+import re
+
 from tools.drawing import marks
 
 WIDTH = 80
@@ -240,6 +242,10 @@ def type_parts(name):
 def fit_type(name, width, more):
     """A type's name cut to width, the cut in its base: the pointer, the
     reference and the array bounds stay whole ("struct no… *", "i… [20]")."""
+    if len(name) <= width:
+        return name
+    # the tag's name says more than the word struct before it
+    name = re.sub(r"\b(struct|union|enum) (?=\w)", "", name)
     if len(name) <= width:
         return name
     base, suffix = type_parts(name)
