@@ -242,6 +242,16 @@ class Drawing(unittest.TestCase):
                     "left": {"records": [], "summary": {}, "words": []}}
         self.assertIn('output so far: "bye\\n"', draw.draw(t, 1, True))
 
+    def test_who_made_a_block_is_said_whole(self):
+        t = synthetic({"type": "char", "size": 5, "bytes": list(b"hello"),
+                       "allocated_by": "make_room (push_back)"})
+        for width in (80, 40, 120):
+            right = [r.split("\u2502")[-1].strip() for r in draw.draw(t, 0, True, width)]
+            with self.subTest(width=width):
+                self.assertTrue(any(r.startswith("A heap, 5 bytes") and r.endswith("1000")
+                                    for r in right), right)
+                self.assertIn("by make_room (push_back)", " ".join(right))
+
     def test_a_long_arrays_values_say_more_follow(self):
         t = synthetic({"type": "char", "size": 4, "bytes": list(b"abc\0")})
         t["types"]["int [40]"] = {"size": 160, "kind": "array", "target": "int", "count": 40}

@@ -43,7 +43,12 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
     reached = block.get("reached", True)
     t = marks.type_of(trace, block["type"])
     head = marks.heading(step, names, block)
-    rows = [fit(head, width - 6, g["more"]).ljust(width - 5) + tail(block["address"])]
+    by = head.find(", by ")
+    if len(head) > width - 6 and by > 0:  # who made it, on a row of its own, whole
+        rows = [fit(head[:by], width - 6, g["more"]).ljust(width - 5) + tail(block["address"]),
+                fit("  " + head[by + 2:], width, g["more"])]
+    else:
+        rows = [fit(head, width - 6, g["more"]).ljust(width - 5) + tail(block["address"])]
     if owner:  # where an object of the standard library keeps what it holds
         rows.append(fit("  " + owner[0], width, g["more"]))
     if block.get("library"):
