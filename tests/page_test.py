@@ -20,7 +20,7 @@ import time
 import unittest
 
 from tests import suite
-from tests.suite import HERE
+from tests.suite import HERE, after
 from tools import ROOT
 from tools.drawing import page
 from tests.drawing_test import synthetic
@@ -88,6 +88,8 @@ class Page(unittest.TestCase):
             os.path.join(HERE, "learner", "use_after_free", "memory.c"), cls.work)
         cls.warn, cls.warn_trace = shown(os.path.join(HERE, "learner", "stderr", "warn.c"),
                                          cls.work)
+        cls.throws, cls.throws_trace = shown(
+            os.path.join(HERE, "learner", "cpp", "throws.cpp"), cls.work)
         cls.b = browser()
 
     @classmethod
@@ -208,6 +210,22 @@ class Page(unittest.TestCase):
                 if told:
                     self.assertEqual(self.b.find_element(By.ID, "stderr").text,
                                      "\u201c%s\u201d" % told)
+
+    def test_a_name_on_what_was_thrown_is_no_dangling_one_and_its_value_has_room(self):
+        from selenium.webdriver.common.by import By
+
+        i = after(self.throws_trace, "catch (")
+        self.open(self.throws, i + 1)
+        block = self.throws_trace["steps"][i]["blocks"][0]
+        box = self.element("b " + block["address"]).find_element(By.XPATH, "..")
+        self.assertEqual([e.get_attribute("class") for e in
+                          box.find_elements(By.XPATH, "./div[contains(., '\u25b2')]")],
+                         ["names"])
+        value = next(v for v in self.b.find_elements(By.CSS_SELECTOR, ".val")
+                     if v.text.startswith("another name"))
+        em = float(value.value_of_css_property("font-size")[:-2])
+        self.assertGreaterEqual(value.size["width"], 7.9 * em)
+        self.assertEqual(value.text.split(), ["another", "name", "for", "A"])  # no word broken
 
     def test_two_names_for_one_line_meet_on_one_cell(self):
         steps = self.copy_trace["steps"]

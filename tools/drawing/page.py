@@ -323,10 +323,12 @@ button { font: inherit; padding: .2em .6em; }
 #code .ran.next::after { content: "  \\2190 ran, runs again"; }
 h2 { font-size: .95em; margin: .6em 0 .3em; }
 h2.running::after { content: " (running)"; color: var(--arrow); }
-.var { display: grid; grid-template-columns: auto auto auto 1fr; gap: 0 .6em; align-items: baseline;
-  font-family: ui-monospace, monospace; font-size: .9em; padding: .15em .3em; }
+.var { display: grid; grid-template-columns: auto minmax(0, max-content) auto minmax(8em, 1fr);
+  gap: 0 .6em; align-items: baseline; font-family: ui-monospace, monospace; font-size: .9em;
+  padding: .15em .3em; }
 .var .t, .at { color: var(--soft); }
-.val { border: 1px solid var(--line); padding: 0 .3em; min-width: 2em; word-break: break-all; }
+.var .t { overflow-wrap: anywhere; }
+.val { border: 1px solid var(--line); padding: 0 .3em; min-width: 2em; overflow-wrap: anywhere; }
 .block { margin: 0 0 1em; }
 .block .head { font-size: .85em; }
 .block .head .at { float: right; }
@@ -438,7 +440,8 @@ function blockBox(b) {
     const words = el("div", "box", b.box);
     words.dataset.id = b.id;
     box.append(words);
-    if (b.names.length) box.append(el("div", "dangling", "\u25b2 " + b.names.join(", ")));
+    if (b.names.length)
+      box.append(el("div", b.freed ? "dangling" : "names", "\u25b2 " + b.names.join(", ")));
   }
   if (b.members) {
     box.append(el("div", "names", "a " + b.type + (b.names.length ? "  \u25c4 " +
