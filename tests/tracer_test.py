@@ -335,6 +335,15 @@ class Learner(unittest.TestCase):
             raw = node["bytes"][8:16]
             p = None if raw == [0] * 8 else "0x%x" % int.from_bytes(bytes(raw), "little")
         self.assertEqual(seen, [1, 2, 3])
+        # at exit the list is lost: its head directly, the two nodes after it
+        # through it, and each record's direct bytes add up to the summary's
+        left = t["end"]["left"]
+        for kind in ("definitely lost", "indirectly lost"):
+            records = [r for r in left["records"] if r["kind"] == kind]
+            self.assertEqual([sum(r["bytes"] - r["indirect"] for r in records),
+                              sum(r["blocks"] for r in records)], left["summary"][kind])
+        self.assertIn("48 (16 direct, 32 indirect) bytes in 1 blocks are definitely lost",
+                      "\n".join(marks.left_words(t)))
 
     def test_a_stack_array_has_its_unset_bytes_unset(self):
         t = learner("stack_array/name.c")

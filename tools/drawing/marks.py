@@ -698,9 +698,12 @@ def left_words(trace):
                                                         "{:,}".format(count)))
     for r in left["records"]:
         where = " at " + r["where"] if r["where"] else ""
+        size = "{:,}".format(r["bytes"])
+        if r.get("indirect"):  # the blocks only these point to are counted in too
+            size += " (%s direct, %s indirect)" % ("{:,}".format(r["bytes"] - r["indirect"]),
+                                                  "{:,}".format(r["indirect"]))
         out.append("  %s bytes in %s blocks are %s, allocated by %s%s" % (
-            "{:,}".format(r["bytes"]), "{:,}".format(r["blocks"]), r["kind"],
-            r["allocated_by"], where))
+            size, "{:,}".format(r["blocks"]), r["kind"], r["allocated_by"], where))
     if left["records"]:
         out += ["", "(definitely lost: no pointer to them is left; indirectly lost: only "
                 "blocks that are lost point to them, as the nodes of a lost list; still "

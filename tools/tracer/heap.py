@@ -60,6 +60,7 @@ def records(rows):
         m = RECORD.search(row)
         if m:
             out.append({"kind": m.group(5), "bytes": number(m.group(1)),
+                        "indirect": number(m.group(3)) if m.group(3) else 0,
                         "blocks": number(m.group(4)), "number": number(m.group(6)),
                         "of": number(m.group(7)), "stack": [], "addresses": []})
             continue
@@ -268,7 +269,8 @@ class Book:
             where = next((f["where"] for f in r["stack"]
                           if f["where"].rsplit(":", 1)[0] in self.own_files), None)
             out["records"].append({"kind": r["kind"], "bytes": r["bytes"], "blocks": r["blocks"],
-                                   "allocated_by": info["by"], "where": where})
+                                   "indirect": r["indirect"], "allocated_by": info["by"],
+                                   "where": where})
         for row in rows:
             m = SUMMARY.match(row)
             if m:

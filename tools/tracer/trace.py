@@ -100,8 +100,10 @@ one per byte; addresses are hex strings.
             null when a signal ended it), signal (as in a step, or null),
             left: memcheck's leak check at exit: {records: [{kind
             ("definitely lost", "indirectly lost", "possibly lost", "still
-            reachable"), bytes, blocks, allocated_by, where ("file:line" in
-            the program, or null)}], summary: {kind: [bytes, blocks]},
+            reachable"), bytes, blocks, indirect (of bytes, those of the
+            blocks only these point to, as memcheck counts them in),
+            allocated_by, where ("file:line" in the program, or null)}],
+            summary: {kind: [bytes, blocks]},
             words: [its sentence when nothing is left]}, output: what it
             printed after the last step, latin-1 (what stdout's buffer held
             at exit, or a line that ran no step of its own), stderr (as a
