@@ -681,6 +681,22 @@ class Learner(unittest.TestCase):
         self.assertEqual([c["text"] for c in view["cells"]][:kept // 4 + 1],
                          ["\u2591\u2591"] * (kept // 4) + ["7"])
 
+    def test_an_array_new_made_is_its_elements(self):
+        t = learner("cpp/boxes.cpp")  # Box has a destructor: new[] keeps a count before
+        step = t["steps"][after(t, "second->id = 20")]
+        boxes, second = var(step, "boxes", 0), var(step, "second", 0)
+        block = block_at(step, boxes["points_to"])
+        self.assertEqual((block["address"], block["size"], block["head"]),
+                         (boxes["points_to"], 3 * 4, 8))
+        name = marks.letters(t)[block["address"]]
+        self.assertEqual([marks.shown(t, step, v) for v in (boxes, second)],
+                         [name + "[0]", name + "[1]"])
+        self.assertEqual(ints(block), [1, 20, 3])
+        wrote = [(e["kind"], e["offset"]) for s in t["steps"] for e in s["errors"]]
+        self.assertEqual(wrote, [("InvalidWrite", 12)])  # boxes[3], one past the last
+        i = next(k for k, s in enumerate(t["steps"]) if s["errors"])
+        self.assertIn("line 15 wrote past the end, at [3]", "\n".join(draw.draw(t, i)))
+
     def test_what_a_throw_threw_is_the_runtimes(self):
         t = learner("cpp/throws.cpp")
         i = after(t, "catch (")

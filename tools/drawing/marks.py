@@ -235,6 +235,13 @@ def wrongs(trace, step, block):
     return out
 
 
+def ahead(block):
+    """What lies before the elements of an array new[] made, or None."""
+    if not block.get("head"):
+        return None
+    return "new[] keeps their count in the %d bytes before them" % block["head"]
+
+
 def runtimes(block):
     """What a block the program has no bytes of is: a FILE, or an exception."""
     if block.get("thrown") is not None:

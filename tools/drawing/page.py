@@ -91,6 +91,7 @@ def block_view(trace, step, block, names, pointers, seen, owner=None):
            "freed": block["freed"] or bool(block.get("ended")),
            "lost": not block.get("reached", True), "library": bool(block.get("library")),
            "wrong": [words for words, _ in wrong], "owner": owner[0] if owner else None,
+           "ahead": marks.ahead(block),
            "names": sorted({n for ns in pointers.values() for n in ns})}
     if block["freed"]:
         out["box"] = "freed: not the program's now"
@@ -435,6 +436,7 @@ function blockBox(b) {
   head.append(el("span", "at", b.at));
   box.append(head);
   if (b.library) box.append(el("div", "names", "a line of the prompt library"));
+  if (b.ahead) box.append(el("div", "names", b.ahead));
   if (b.owner) box.append(el("div", "names", b.owner));
   if (b.box) {
     const words = el("div", "box", b.box);

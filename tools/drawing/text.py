@@ -49,6 +49,8 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
                 fit("  " + head[by + 2:], width, g["more"])]
     else:
         rows = [fit(head, width - 6, g["more"]).ljust(width - 5) + tail(block["address"])]
+    if marks.ahead(block):
+        rows += wrap("  " + marks.ahead(block), width, "    ")
     if owner:  # where an object of the standard library keeps what it holds
         rows.append(fit("  " + owner[0], width, g["more"]))
     if block.get("library"):

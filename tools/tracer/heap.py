@@ -88,6 +88,9 @@ class Book:
         self.freed = {}  # address -> freed block worth drawing
         self.elem = {}  # heap address -> the type it was first reached as
         self.typed = {}  # site -> the type its first block reached was reached as
+        # heap address -> bytes new[] keeps before an array of objects with a
+        # destructor (how many, for delete[]); the program sees what follows
+        self.heads = {}
         self.shown = set()  # heap addresses drawn in the step before
         self.found = 0  # errors memcheck counted, repeats included
         self.calls = {}  # return address -> name of the function called there
@@ -189,6 +192,7 @@ class Book:
             self.freed.pop(a, None)  # the allocator gave the address out again
             if a not in self.live:
                 self.elem.pop(a, None)  # a new block, whatever the old one held
+                self.heads.pop(a, None)
         self.born = [(a, self.sites[key]["called"]) for a, (size, key) in live.items()
                      if a not in self.live and key is not None and self.live_before]
         self.live, self.live_before = live, True
@@ -353,6 +357,8 @@ class Book:
             start, size, freed = held
             if target is not None and types.table[target]["kind"] not in ("other", "func") \
                     and types.table[target]["size"] > 0:
+                if start not in self.elem and not freed and start < p:
+                    self.count_ahead(start, size, p - start, types.table[target]["size"])
                 self.elem.setdefault(start, target)
                 if not freed and self.live[start][1] is not None:
                     self.typed.setdefault(self.live[start][1], target)
@@ -408,19 +414,45 @@ class Book:
             return {"address": start, "size": end - start, "kind": kind, "type": target or "char"}
         return {"address": p, "size": tsize, "kind": kind, "type": target}
 
+    def count_ahead(self, start, size, ahead, each):
+        """Notes the count new[] keeps before an array of objects, where the
+        first pointer to reach a block it made points past it, at a whole
+        number of elements, and it holds their number."""
+        key = self.live.get(start, (0, None))[1]
+        if key is None or not self.sites[key]["by"].endswith("(new[])") or ahead not in (8, 16):
+            return
+        count = read(start, 8)
+        if count and int.from_bytes(count, "little") * each == size - ahead:
+            self.heads[start] = ahead
+
+    def from_heads(self, errors):
+        """Memcheck's errors in blocks new[] keeps a count in, placed from
+        where the elements start, as the blocks are drawn."""
+        for e in errors:
+            head = self.heads.get(int(e["block"], 16)) if e.get("block") else None
+            if head:
+                e["block"], e["offset"] = hexa(int(e["block"], 16) + head), e["offset"] - head
+        return errors
+
     def make(self, info, types):
-        a, size, kind = info["address"], info["size"], info["kind"]
+        start, kind = info["address"], info["kind"]
+        head = self.heads.get(start, 0) if kind == "heap" else 0
+        # of an array new[] keeps a count before, the elements it gave the program
+        a, size = start + head, info["size"] - head
         block = {"address": hexa(a), "size": size, "kind": kind, "name": info.get("name"),
                  "frame": info.get("frame"), "allocated_by": None, "library": False,
                  "stream": False, "freed": bool(info.get("freed")), "reached": True}
+        if head:
+            block["head"] = head
         if info.get("ended"):
             block["ended"] = True
         etype = info.get("type") or "char"
         if kind == "heap":
-            key = self.live[a][1] if a in self.live else self.freed.get(a, {}).get("site")
+            key = self.live[start][1] if start in self.live else \
+                self.freed.get(start, {}).get("site")
             # a block no name reached yet (made in passes of a loop left out,
             # and lost there) holds what the blocks of its line were reached as
-            etype = self.elem.get(a) or self.typed.get(key, "char")
+            etype = self.elem.get(start) or self.typed.get(key, "char")
             site = self.sites.get(key)
             if site:
                 block["allocated_by"] = site["by"]

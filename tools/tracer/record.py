@@ -109,6 +109,7 @@ class Record:
         errors, repeats = self.book.errors()
         blocks, hidden = self.book.blocks(self.types, roots, named, regions, len(self.steps),
                                           live_low, [e["block"] for e in errors if e["block"]])
+        errors = self.book.from_heads(errors)
         sal = frame.find_sal()
         outside = self.outside(stack[-1], frames[-1]["vars"] + globals_) if stack else []
         step = {"file": os.path.basename(sal.symtab.filename), "line": sal.line,

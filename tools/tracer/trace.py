@@ -125,7 +125,10 @@ one per byte; addresses are hex strings.
          variable one of its own type), allocated_by (heap: the
          program's function that called malloc itself, or the library
          function it called, "get_string", "fopen"), library (a line of the
-         prompt library), stream (a FILE), thrown (what a C++ throw
+         prompt library), head (of an array of objects new[] made,
+         the bytes before the elements where it keeps their count: the
+         block drawn is the elements, which memcheck's errors are placed
+         in too), stream (a FILE), thrown (what a C++ throw
          threw, the runtime's: the line of the throw; no bytes), freed
          (heap: freed; no bytes),
          ended (stack: in the frame of a call that has returned; no bytes),
