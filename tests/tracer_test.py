@@ -697,6 +697,18 @@ class Learner(unittest.TestCase):
         i = next(k for k, s in enumerate(t["steps"]) if s["errors"])
         self.assertIn("line 15 wrote past the end, at [3]", "\n".join(draw.draw(t, i)))
 
+    def test_a_library_calls_overrun_is_told_from_its_first_byte_outside(self):
+        t = learner("strcat/cat.c")  # strcat writes 7 bytes past greet; printf reads 7
+        for text, did in (("strcat(", "wrote"), ('printf("%s', "read")):
+            step = t["steps"][after(t, text)]
+            e = next(e for e in step["errors"] if e["by"] == "AddressSanitizer")
+            greet = block_at(step, e["block"])
+            with self.subTest(line=text):
+                self.assertEqual((greet["name"], e["offset"]), ("greet", 8))
+                self.assertTrue(e["aux"][0].endswith(", from byte 8 on"), e["aux"])
+                self.assertEqual(marks.wrongs(t, step, greet), [(
+                    "line %d %s past the end, from [8] on" % (line_of(t, text), did), ["x"])])
+
     def test_what_a_throw_threw_is_the_runtimes(self):
         t = learner("cpp/throws.cpp")
         i = after(t, "catch (")

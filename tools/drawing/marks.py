@@ -231,6 +231,8 @@ def wrongs(trace, step, block):
                 past = ["x" if k * size + size > off else ""
                         for k in range(end // size, (off + n - 1) // size + 1)]
                 at = "at [%d]" % (max(off, end) // size)
+            if "of size" not in e.get("what", ""):  # a C library call's: how far, not known
+                at = at.replace("at ", "from ") + " on"
             out.append(("line %s %s past the end, %s" % (e["line"], did, at), past))
     return out
 

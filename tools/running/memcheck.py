@@ -164,12 +164,13 @@ def block_words(size, made):
         "a %d-byte block" % size
 
 
-def access(line, verb, size, start, length, whose, freed=None):
+def access(line, verb, size, start, length, whose, freed=None, on=False):
     """The words of an access of size bytes at byte start of what whose
     names (length bytes long), by the line line: past its end or before its
     start (told by the first byte outside it, which memcheck and the
     sanitizers agree on, whatever size each gives a string function's
-    access), or into it after line freed freed it (0: at a line not known)."""
+    access; on: and further, how far not known), or into it after line
+    freed freed it (0: at a line not known)."""
     did = "line %s %s" % (line, verb)
     if freed is not None:
         return "%s into %s, after line %s freed it" % (did, whose, freed) if freed else \
@@ -177,7 +178,8 @@ def access(line, verb, size, start, length, whose, freed=None):
     if start < 0:
         return "%s before the start of %s, %s before it" % (did, whose, plural(-start, "byte"))
     if start + size > length:
-        return "%s past the end of %s, at byte %d" % (did, whose, max(start, length))
+        return "%s past the end of %s, %s byte %d%s" % (
+            did, whose, "from" if on else "at", max(start, length), " on" if on else "")
     return "%s %s of %s" % (did, plural(size, "byte"), whose)
 
 

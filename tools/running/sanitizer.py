@@ -86,7 +86,12 @@ def report(rows, own_files, source_lines):
         return None  # a crash (SEGV): the plain run tells it
     verb = "read" if acc.group(1) == "READ" else "wrote"
     size = int(acc.group(2))
-    line, _ = own_line(rows[next(k for k, r in enumerate(rows) if ACCESS.match(r)):], own_files)
+    at = next(k for k, r in enumerate(rows) if ACCESS.match(r))
+    line, _ = own_line(rows[at:], own_files)
+    # in a C library call (strcat, memcpy, printf's %s) the size is the
+    # call's whole range, and only its first byte outside is told
+    call = next((r for r in rows[at:] if re.match(r"\s*#0 ", r)), "")
+    on = not any(f + ":" in call for f in own_files)
     g = GLOBAL.search(text)
     if g:
         length, distance = int(g.group(5)), int(g.group(1))
@@ -94,9 +99,9 @@ def report(rows, own_files, source_lines):
                  "inside of": distance}[g.group(2)]
         whose = "%s, a %d-byte global %s declared at line %s" % (
             g.group(3), length, kind_of(source_lines, int(g.group(4)), g.group(3)), g.group(4))
-        return {"words": access(line, verb, size, start, length, whose), "line": line,
-                "name": g.group(3), "function": None, "offset": start, "size": size,
-                "verb": verb}
+        return {"words": access(line, verb, size, start, length, whose, on=on), "line": line,
+                "name": g.group(3), "function": None, "offset": start,
+                "size": None if on else size, "verb": verb}
     r = REGION.search(text)
     if r:
         length, distance = int(r.group(3)), int(r.group(1))
@@ -108,7 +113,7 @@ def report(rows, own_files, source_lines):
         if kind == "heap-use-after-free":
             freed, _ = own_line(frames_after(rows, "freed by"), own_files)
             freed = freed or 0
-        return access(line, verb, size, start, length, block_words(length, made), freed)
+        return access(line, verb, size, start, length, block_words(length, made), freed, on)
     s = STACK_FRAME.search(text)
     o = OBJECT.search(text)
     if s and o:
@@ -126,9 +131,9 @@ def report(rows, own_files, source_lines):
         if kind == "stack-use-after-scope":
             return "line %s %s %s of %s, after the block it was declared in had ended" % (
                 line, verb, plural(size, "byte"), whose)
-        return {"words": access(line, verb, size, int(s.group(1)) - lo, hi - lo, whose),
+        return {"words": access(line, verb, size, int(s.group(1)) - lo, hi - lo, whose, on=on),
                 "line": line, "name": name, "function": function,
-                "offset": int(s.group(1)) - lo, "size": size, "verb": verb}
+                "offset": int(s.group(1)) - lo, "size": None if on else size, "verb": verb}
     return "line %s: %s" % (line, kind.replace("-", " "))
 
 

@@ -202,8 +202,9 @@ def attach(result, found):
             continue
         step["errors"].append({
             "kind": "InvalidWrite" if f["verb"] == "wrote" else "InvalidRead",
-            "what": "Invalid %s of size %d" % ("write" if f["verb"] == "wrote" else "read",
-                                               f["size"]),
+            # a C library call's size is its whole range: its first byte outside is marked
+            "what": "Invalid %s" % ("write" if f["verb"] == "wrote" else "read") + (
+                " of size %d" % f["size"] if f["size"] else ""),
             "aux": [f["words"] + (" (%s)" % note if note else "")], "file": step["file"],
             "line": f["line"], "function": f["function"], "block": block["address"],
             "offset": f["offset"], "by": "AddressSanitizer"})
