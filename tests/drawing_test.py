@@ -242,6 +242,15 @@ class Drawing(unittest.TestCase):
                     "left": {"records": [], "summary": {}, "words": []}}
         self.assertIn('output so far: "bye\\n"', draw.draw(t, 1, True))
 
+    def test_a_freed_target_in_a_list_reads_as_one_item(self):
+        t = synthetic({"type": "char", "size": 4, "bytes": None, "freed": True})
+        t["types"]["char *[3]"] = {"size": 24, "kind": "array", "target": "char *", "count": 3}
+        var = {"name": "copies", "type": "char *[3]", "value": "", "address": "0x200",
+               "size": 24, "set": True,
+               "bytes": list((0x1000).to_bytes(8, "little")) + [0] * 8 +
+               list((0x1002).to_bytes(8, "little"))}
+        self.assertEqual(marks.shown(t, t["steps"][0], var), "[A[0] (freed), NULL, A[2] (freed)]")
+
     def test_who_made_a_block_is_said_whole(self):
         t = synthetic({"type": "char", "size": 5, "bytes": list(b"hello"),
                        "allocated_by": "make_room (push_back)"})

@@ -401,15 +401,19 @@ def value(trace, step, tname, raw):
     kind = t["kind"]
     if not raw or all(b is None for b in raw):
         return "?"
+    def one(tname, text):  # a pointer's ", freed" in a list would read as one more item
+        if type_of(trace, tname)["kind"] == "pointer" and ", " in text:
+            return text.replace(", ", " (", 1) + ")"
+        return text
     if kind in ("struct", "union"):
-        return "{" + ", ".join("%s=%s" % (f["name"], member_text(
-            trace, step, f["type"], raw, f["offset"], f.get("bits"))) for f in t["fields"]) + "}"
+        return "{" + ", ".join("%s=%s" % (f["name"], one(f["type"], member_text(
+            trace, step, f["type"], raw, f["offset"], f.get("bits")))) for f in t["fields"]) + "}"
     if kind == "array":
         inner = type_of(trace, t["target"])
         size = max(inner["size"], 1)
         if inner["kind"] in ("char", "uchar"):
             return '"' + "".join(held(b) for b in raw) + '"'
-        return "[" + ", ".join(value(trace, step, t["target"], raw[k:k + size])
+        return "[" + ", ".join(one(t["target"], value(trace, step, t["target"], raw[k:k + size]))
                                for k in range(0, len(raw), size)) + "]"
     if None in raw:
         return "?"
