@@ -38,6 +38,32 @@ class Command(unittest.TestCase):
             with self.subTest(text=text):
                 self.assertEqual(show.unescape(text), want)
 
+    def test_what_is_piped_in_is_typed(self):
+        default = show.lessons.load("dupstr")["show"]["input"]
+        with open(os.devnull, "rb") as null:
+            rows = [({"input": b"abc\n"}, "abc\n"), ({"input": b""}, default),
+                    ({"stdin": null}, default)]
+            for kw, typed in rows:
+                with self.subTest(stdin=kw):
+                    done = self.show("dupstr", "--json", timeout=120, **kw)
+                    self.assertEqual(json.loads(done.stdout)["input"], typed)
+        # a pipe held open and never written (a harness's) types nothing, and waits not
+        p = subprocess.Popen([os.path.join(ROOT, "show"), "dupstr", "--json"],
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        out, end = b"", time.monotonic() + 120
+        try:
+            while select.select([p.stdout], [], [], max(end - time.monotonic(), 0))[0]:
+                chunk = os.read(p.stdout.fileno(), 65536)
+                if not chunk:
+                    break
+                out += chunk
+        finally:
+            p.stdin.close()
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+        self.assertEqual(json.loads(out)["input"], default)
+
     def test_at_after_and_the_closing_picture(self):
         t = recorded("swap")
         both = {"at": ["x = map"], "after": []}

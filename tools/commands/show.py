@@ -10,7 +10,8 @@ usage: ./show [PROGRAM] FILE | PROGRAM [--input TEXT] [--case NAME] [--at TEXT].
                  ./check builds it; a version of PROGRAM, or named after a
                  program (mine/dupstr.c), it gets that program's input
   --input TEXT   the typed input, with C escapes: \\n for Enter, \\t, \\\\, \\0
-                 and \\xHH for the one byte HH (default: the lesson's, as the
+                 and \\xHH for the one byte HH (default: what is piped in,
+                 printf 'hi\\n' | ./show ..., or else the lesson's, as the
                  tour types it; lessons/PROGRAM.json holds it)
   --case NAME    the input, arguments and files of the lesson's case NAME
                  (as ./check names it)
@@ -50,10 +51,13 @@ of a run by hand.
 
 import json
 import os
+import select
 import shutil
 import signal
+import stat
 import subprocess
 import sys
+import time
 
 from tools import ROOT
 from tools.commands import pager
@@ -93,6 +97,24 @@ def unescape(words):
         out += ch.encode("utf-8", "surrogateescape")
         k += 1
     return bytes(out)
+
+
+def piped(limit=1 << 20):
+    """What is piped into ./show (printf 'hi\\n' | ./show ...), or None: not
+    from a terminal, nothing at all, or a pipe that gives nothing within a
+    second (one held open by whatever started ./show, never written)."""
+    try:
+        if not stat.S_ISFIFO(os.fstat(0).st_mode) and not stat.S_ISREG(os.fstat(0).st_mode):
+            return None
+    except OSError:
+        return None
+    data, end = b"", time.monotonic() + 1
+    while len(data) < limit and select.select([0], [], [], max(end - time.monotonic(), 0))[0]:
+        chunk = os.read(0, 65536)
+        if not chunk:
+            break
+        data, end = data + chunk, time.monotonic() + 1  # more may follow
+    return data[:limit] or None
 
 
 def parse(argv):
@@ -206,7 +228,11 @@ def wanted(opts):
         run = next((c for c in known["cases"] if c["name"] == opts["case"]), None)
         if run is None:
             fail("%s has no case '%s'; ./check %s names them" % (name, opts["case"], name), 2)
-    typed = lessons.bytes_of(run.get("input", "")) if opts["input"] is None else opts["input"]
+    typed = opts["input"]
+    if typed is None and opts["case"] is None:
+        typed = piped()
+    if typed is None:
+        typed = lessons.bytes_of(run.get("input", ""))
     args, cwd, files, copies = opts["args"], os.getcwd(), None, {}
     if not args or opts["case"] is not None:  # in a folder of its own
         args, cwd, files = run.get("args", []), None, run.get("files")
