@@ -281,6 +281,16 @@ class Page(unittest.TestCase):
                 self.assertEqual(mine[name]["points_to"], main[name]["address"])
                 self.assertTrue(self.ends_in(self.arrow("v " + mine[name]["address"]),
                                              self.element("v " + main[name]["address"])))
+        # &x and &y, which swap1's call names, under that line, not among main's variables
+        from selenium.webdriver.common.by import By
+
+        exprs = [e for e in steps[k]["exprs"] if e["frame"] == 0]
+        self.assertTrue(exprs)
+        rows = [r.text.split("\n")[0] for r in self.b.find_elements(
+            By.CSS_SELECTOR, "#board .names, #board .var")]
+        title = rows.index("in line %d:" % exprs[0]["line"])
+        self.assertEqual([r.split()[0] for r in rows[title + 1:title + 1 + len(exprs)]],
+                         [e["name"] for e in exprs])
 
     def test_a_use_after_free_shows_its_error_on_its_line(self):
         from selenium.webdriver.common.by import By

@@ -709,6 +709,22 @@ class Learner(unittest.TestCase):
                 self.assertEqual(marks.wrongs(t, step, greet), [(
                     "line %d %s past the end, from [8] on" % (line_of(t, text), did), ["x"])])
 
+    def test_what_a_line_names_is_drawn_under_that_line(self):
+        t = learner("swap_pointers/swap.c")  # swap1(&x, &y): no variables named &x, &y
+        source = next(iter(t["sources"].values()))
+        told = 0
+        for i, step in enumerate(t["steps"]):
+            rows = [r.split("\u2502")[0].rstrip() for r in draw.draw(t, i, True, 80)]
+            for e in step["exprs"]:
+                with self.subTest(step=i, expr=e["name"]):
+                    self.assertIn(e["name"], source[e["line"] - 1])
+                    k = next(k for k, r in enumerate(rows) if r.startswith("  %s " % e["name"]))
+                    title = next(r for r in reversed(rows[:k])
+                                 if r.startswith("  in ") or not r.startswith(" "))
+                    self.assertEqual(title, "  in line %d:" % e["line"])
+                    told += 1
+        self.assertGreaterEqual(told, 2)
+
     def test_what_a_throw_threw_is_the_runtimes(self):
         t = learner("cpp/throws.cpp")
         i = after(t, "catch (")

@@ -172,8 +172,11 @@ def step_view(trace, i, seen):
     for n, f in enumerate(step["frames"]):
         exprs = [e for e in step["exprs"] if e["frame"] == n]
         frames.append({"title": "%s  line %d" % (f["function"], f["line"]),
-                       "vars": [var_view(trace, step, v, backrefs, seen)
-                                for v in f["vars"] + exprs]})
+                       "vars": [var_view(trace, step, v, backrefs, seen) for v in f["vars"]],
+                       "exprs": [["in line %s:" % line if line else "in the line:"] +
+                                 [var_view(trace, step, v, backrefs, seen) for v in exprs
+                                  if v.get("line") == line]
+                                 for line in dict.fromkeys(v.get("line") for v in exprs)]})
     groups = []
     for kind, title in GROUPS:
         blocks = [block_view(trace, step, b, names, pointers.get(b["address"], {}), seen,
@@ -534,6 +537,10 @@ function render(i) {
       names.append(el("h2", k === s.frames.length - 1 ? "running" : "", f.title));
       if (!f.vars.length) names.append(el("div", "names", "(no variables)"));
       for (const v of f.vars) names.append(varRow(v));
+      for (const [title, ...named] of f.exprs) {  // what a line names that is no variable
+        names.append(el("div", "names", title));
+        for (const v of named) names.append(varRow(v));
+      }
       if (k === 0 && s.calls_left_out) names.append(el("div", "names", s.calls_left_out));
     });
     for (const g of s.groups) {

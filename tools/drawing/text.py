@@ -349,9 +349,15 @@ def draw(trace, i, utf8=True, width=WIDTH):
         running = n == len(step["frames"]) - 1
         left.append("%s  line %d%s" % (f["function"], f["line"], "  (running)" if running else ""))
         exprs = [e for e in step["exprs"] if e["frame"] == n]
-        left += var_rows(trace, step, f["vars"] + exprs, backrefs, g, left_w, wname, wtype)
-        if not f["vars"] and not exprs:
+        left += var_rows(trace, step, f["vars"], backrefs, g, left_w, wname, wtype)
+        if not f["vars"]:
             left.append("  (no variables)")
+        for line in dict.fromkeys(e.get("line") for e in exprs):
+            # what a line names that is no variable: &x, &a[2], p + 1
+            left.append(fit("  in line %s:" % line if line else "  in the line:", left_w,
+                            g["more"]))
+            left += var_rows(trace, step, [e for e in exprs if e.get("line") == line],
+                             backrefs, g, left_w, wname, wtype)
         if n == 0 and calls:
             left.append(calls)
 

@@ -219,13 +219,13 @@ class Record:
         """Pointers written in the line just run (in the frame that ran it,
         while it is still there) and in the line about to run."""
         out, seen = [], set()
-        owners = [(len(stack) - 1, self.text_of(stack[-1]))]
+        owners = [(len(stack) - 1, self.text_of(stack[-1]), stack[-1].find_sal().line)]
         if self.steps:
             prev = self.steps[-1]
             depth = len(prev["frames"]) - 1
             if depth < len(stack) and stack[depth].name() == prev["function"]:
-                owners.append((depth, prev["text"]))
-        for index, text in owners:
+                owners.append((depth, prev["text"], prev["line"]))
+        for index, text, line in owners:
             code = text.split("//")[0]
             for m in EXPR.finditer(code):
                 expr = re.sub(r"\s+", " ", m.group(0)).replace("& ", "&")
@@ -244,7 +244,8 @@ class Record:
                 seen.add((index, expr))
                 tname = self.types.add(value.type)
                 out.append({"name": expr, "type": tname, "value": shown, "address": None,
-                            "size": t.sizeof, "set": True, "points_to": hexa(p), "frame": index})
+                            "size": t.sizeof, "set": True, "points_to": hexa(p), "frame": index,
+                            "line": line})
                 roots.append((p, self.types.table[tname]["target"]))
         gdb.newest_frame().select()
         return out

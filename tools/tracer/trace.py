@@ -51,8 +51,8 @@ one per byte; addresses are hex strings.
               static: the function): [var]
     exprs     pointers written in the line that just ran or the one about
               to run (`&name`, `&name[N]`, `name + N`, `name - N`), shaped
-              like vars with address null and frame: the index of the frame
-              whose line wrote them
+              like vars with address null, frame: the index of the frame
+              whose line wrote them, and line: that line
     blocks    [block]: every block a var, global or expr reaches, directly
               or through pointers inside reached blocks, every array
               variable, and every variable of a struct or union type the
