@@ -598,7 +598,7 @@ class Learner(unittest.TestCase):
                       draw.draw(t, i))
 
     def test_cpp_drawn_as_a_learner_writes_it(self):
-        for program in ("strings", "vector", "refswap", "account", "owner", "throws"):
+        for program in ("strings", "vector", "refswap", "account", "owner", "throws", "nodes"):
             with self.subTest(program=program):
                 t = learner("cpp/%s.cpp" % program)
                 pictures = "\n".join(r for i in range(len(t["steps"]) + 1)
@@ -724,6 +724,23 @@ class Learner(unittest.TestCase):
                     self.assertEqual(title, "  in line %d:" % e["line"])
                     told += 1
         self.assertGreaterEqual(told, 2)
+
+    def test_a_list_and_a_map_by_their_nodes(self):
+        t = learner("cpp/nodes.cpp")
+        step = next(s for s in t["steps"] if "printf" in s["text"])
+        l, ages, it = (var(step, n, 0) for n in ("l", "ages", "it"))
+        self.assertEqual([marks.shown(t, step, v) for v in (l, ages, it)],
+                         ["3 elements: 1, 2, 3", '2 elements: "ann": 27, "bob": 32',
+                          "an iterator"])
+        for v, per_node in ((l, 1), (ages, 2)):  # a map's node holds a key and its value
+            texts = [e["text"] for e in v["shows"]["elements"]]
+            nodes = [block_at(step, e["address"]) for e in v["shows"]["elements"]]
+            with self.subTest(container=v["name"]):
+                self.assertEqual([b["node"]["of"] for b in nodes], [v["name"]] * len(texts))
+                self.assertEqual([h for b in nodes[::per_node] for h in b["node"]["holds"]],
+                                 texts)
+                self.assertTrue(all(b["reached"] and b["bytes"] is None for b in nodes))
+        self.assertEqual([b for b in step["blocks"] if not b["reached"]], [])
 
     def test_what_a_throw_threw_is_the_runtimes(self):
         t = learner("cpp/throws.cpp")

@@ -158,9 +158,11 @@ def pointed(trace, step):
         k = cell(trace, block, offset)
         size = elem_size(trace, block)
         want = type_of(trace, var.get("type")).get("target")
-        part = member_at(trace, block["type"], offset - k * size, want)
+        part = inner = None
+        if block["bytes"] is not None:  # not a box of words: a node, a FILE
+            part = member_at(trace, block["type"], offset - k * size, want)
+            inner = subscripts(trace, block["type"], offset - k * size, want)
         said = []
-        inner = subscripts(trace, block["type"], offset - k * size, want)
         if inner:  # into a cell that is an array itself: grid[1][2] under grid[1]
             said.append("to " + inner)
         if part:  # a pointer to a member, not to the struct it is in
@@ -245,7 +247,10 @@ def ahead(block):
 
 
 def runtimes(block):
-    """What a block the program has no bytes of is: a FILE, or an exception."""
+    """What a block drawn with no bytes is: a FILE, an exception, or a node
+    of a list, a map or a set."""
+    if block.get("node"):
+        return "a node of %s: %s" % (block["node"]["of"], ", ".join(block["node"]["holds"]))
     if block.get("thrown") is not None:
         return "the exception thrown at line %s" % block["thrown"]
     return "a FILE: the C library's own"
@@ -471,6 +476,8 @@ def storage(var):
     shows = var.get("shows") or {}
     if shows.get("pointer") and shows["pointer"] != "0x0":
         return shows["pointer"]
+    if shows.get("nodes"):  # in no one block: a node each
+        return None
     if shows.get("chars") and not shows.get("inside"):
         return shows["chars"]["address"]
     first = (shows.get("elements") or [{}])[0].get("address")
@@ -506,7 +513,12 @@ def library_words(trace, step, var):
     count = shows["count"] if shows["count"] is not None else len(shows["elements"])
     if shows.get("capacity") is not None:
         return "%d of %d%s" % (count, shows["capacity"], to)
-    items = ", ".join(e["text"] for e in shows["elements"][:6])
+    if not shows["elements"] and "iterator" in (var.get("type") or ""):
+        return "an iterator"  # where to, its printer does not say (what it reads may be freed)
+    texts = [e["text"] for e in shows["elements"]]
+    if shows.get("hint") == "map":  # a key, then its value
+        texts = ["%s: %s" % (k, v) for k, v in zip(texts[::2], texts[1::2])]
+    items = ", ".join(texts[:6])
     return "%s%s" % (plural(count, "element") + (": " + items if items else ""),
                      "..." if count > 6 else "")
 

@@ -110,6 +110,7 @@ class Record:
         blocks, hidden = self.book.blocks(self.types, roots, named, regions, len(self.steps),
                                           live_low, [e["block"] for e in errors if e["block"]])
         errors = self.book.from_heads(errors)
+        nodes(blocks, [v for f in frames for v in f["vars"]] + globals_)
         sal = frame.find_sal()
         outside = self.outside(stack[-1], frames[-1]["vars"] + globals_) if stack else []
         step = {"file": os.path.basename(sal.symtab.filename), "line": sal.line,
@@ -140,6 +141,9 @@ class Record:
                 what = self.types.table.get(shows.get("type"), {}).get("target")
             elif shows.get("chars") and not shows.get("inside"):
                 at, what = shows["chars"]["address"], "char"
+            elif shows.get("nodes"):  # each element in a node of the container's
+                roots += [(int(e["address"], 16), None) for e in shows["elements"]
+                          if e.get("address")]
             elif shows.get("elements") and shows["elements"][0].get("address"):
                 at, what = shows["elements"][0]["address"], shows.get("type")
             if at:
@@ -296,6 +300,24 @@ class Record:
         if told:
             out["stderr"] = told.decode("latin-1")
         return out
+
+
+def nodes(blocks, variables):
+    """Marks the blocks a list, a map or a set keeps its elements in, one
+    node each: {of: the container's name, holds: the texts of what it
+    holds}, drawn by what they hold, not by the library's bytes."""
+    for var in variables:
+        shows = var.get("shows") or {}
+        if not shows.get("nodes"):
+            continue
+        for e in shows["elements"]:
+            p = int(e["address"], 16) if e.get("address") else 0
+            block = next((b for b in blocks if b["kind"] == "heap" and not b["freed"] and
+                          int(b["address"], 16) <= p < int(b["address"], 16) + b["size"]), None)
+            if block is not None:
+                node = block.setdefault("node", {"of": var["name"], "holds": []})
+                node["holds"].append(e["text"])
+                block["bytes"] = None
 
 
 def whole(code, m):

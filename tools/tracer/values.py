@@ -248,9 +248,10 @@ def printed(types, value, address, defined):
     string's characters: where they are and, memcheck's, which are set),
     inside (they lie in the object itself), room (bytes from them to the
     object's end, when inside), pointer (a smart pointer's target), owners
-    (a shared pointer's use count)}. No layout of the library is read
-    here: where a string's characters or a vector's elements lie is the
-    printer's."""
+    (a shared pointer's use count), nodes (its elements lie outside it but
+    in no one block: a list's, a map's, each in a node of its own)}. No
+    layout of the library is read here: where a string's characters or a
+    vector's elements lie is the printer's."""
     try:
         pp = gdb.default_visualizer(value)
     except (gdb.error, RuntimeError, TypeError):
@@ -298,10 +299,16 @@ def printed(types, value, address, defined):
         out["count"] = n
     except (gdb.error, RuntimeError, ValueError, TypeError, AttributeError):
         return None
+    if out["hint"] == "map":  # a key and its value, one child each
+        out["count"] = n // 2
     text = out["text"] or ""
     for key, words in (("count", r"length (\d+)"), ("capacity", r"capacity (\d+)"),
-                       ("owners", r"use count (\d+)")):
+                       ("owners", r"use count (\d+)"), ("count", r"with (\d+) elements?")):
         m = re.search(words, text)
         if m:
             out[key] = int(m.group(1))
+    first = out["elements"][0].get("address") if out["elements"] else None
+    if first and out.get("capacity") is None and "pointer" not in out and address is not None \
+            and not address <= int(first, 16) < address + value.type.sizeof:
+        out["nodes"] = True
     return out
