@@ -598,7 +598,8 @@ class Learner(unittest.TestCase):
                       draw.draw(t, i))
 
     def test_cpp_drawn_as_a_learner_writes_it(self):
-        for program in ("strings", "vector", "refswap", "account", "owner", "throws", "nodes"):
+        for program in ("strings", "vector", "refswap", "account", "owner", "throws", "nodes",
+                        "person"):
             with self.subTest(program=program):
                 t = learner("cpp/%s.cpp" % program)
                 pictures = "\n".join(r for i in range(len(t["steps"]) + 1)
@@ -724,6 +725,26 @@ class Learner(unittest.TestCase):
                     self.assertEqual(title, "  in line %d:" % e["line"])
                     told += 1
         self.assertGreaterEqual(told, 2)
+
+    def test_a_structs_string_member_by_what_it_holds(self):
+        t = learner("cpp/person.cpp")
+        step = next(s for s in t["steps"] if "printf" in s["text"])
+        p, q = var(step, "p", 0), var(step, "q", 0)
+        parts = {x["name"]: x for x in q["parts"]}
+        chars = block_at(step, parts["name"]["shows"]["chars"]["address"])
+        marks_block = block_at(step, parts["marks"]["shows"]["elements"][0]["address"])
+        names = marks.letters(t)
+        self.assertEqual(marks.shown(t, step, p).split(", age=")[0], '{name="Ada"')
+        self.assertEqual(marks.shown(t, step, q),
+                         '{name=\u2500\u25ba %s "Grace Brewste...", age=85, marks=1 of 1 '
+                         '\u2500\u25ba %s}' % (names[chars["address"]],
+                                                 names[marks_block["address"]]))
+        owned = marks.owners(t, step)
+        self.assertEqual(owned[chars["address"]][0], "q.name's characters")
+        self.assertEqual(owned[marks_block["address"]][0], "q.marks's elements")
+        view = page.data(t)["steps"][t["steps"].index(step)]
+        members = [m for g in view["groups"] for b in g["blocks"] for m in b.get("members", [])]
+        self.assertEqual([m["name"] for m in members], ["name", "age", "marks"] * 2)
 
     def test_a_list_and_a_map_by_their_nodes(self):
         t = learner("cpp/nodes.cpp")

@@ -85,7 +85,8 @@ def members(trace, tname, prefix="", offset=0, depth=0):
     share); bits: [first bit, bit count] of a bit-field, else None."""
     for f in type_of(trace, tname)["fields"]:
         name, off = prefix + f["name"], offset + f["offset"]
-        if type_of(trace, f["type"])["kind"] in ("struct", "union") and depth < 4:
+        t = type_of(trace, f["type"])
+        if t["kind"] in ("struct", "union") and depth < 4 and not t.get("library"):
             # an unnamed member's members are the struct's own: x.i, not x..i
             yield from members(trace, f["type"], name + "." if f["name"] else prefix, off,
                                depth + 1)
@@ -93,16 +94,22 @@ def members(trace, tname, prefix="", offset=0, depth=0):
             yield name, f["type"], off, f.get("bits")
 
 
-def member_text(trace, step, ftype, raw, off, bits, partial=None, base=0):
+def member_text(trace, step, ftype, raw, off, bits, partial=None, base=0, parts=None):
     """The text of a member whose value starts at off of the bytes raw: its
     bits for a bit-field, and what lies past the bytes of its block said so
     (a block too small for its struct). partial: the bytes memcheck knows
     only some bits of ({index from base: [byte, mask of its bits not set]}):
-    a bit-field whose own bits are all set has a value."""
+    a bit-field whose own bits are all set has a value. parts: what the
+    printers said of the members that are the standard library's objects."""
     t = type_of(trace, ftype)
     size = max(t["size"], 1)
     if off >= len(raw) or (bits is None and off + size > len(raw)):
         return PAST
+    if t.get("library"):  # a std::string member: what it holds, never its insides
+        part = next((p for p in parts or [] if p["offset"] == off), None)
+        if part is None:
+            return "(a %s)" % type_name(ftype)
+        return library_words(trace, step, part, True)
     if bits is None:
         return value(trace, step, ftype, raw[off:off + size])
     first, count = bits
@@ -123,6 +130,17 @@ def member_text(trace, step, ftype, raw, off, bits, partial=None, base=0):
     return str(n)
 
 
+def parts_of(step, block):
+    """The parts of the struct variable a block is: its members that are
+    the standard library's objects, as their printers say; or None."""
+    if not block.get("name"):
+        return None
+    scope = step["globals"] if block["frame"] is None else \
+        step["frames"][block["frame"]]["vars"]
+    var = next((v for v in scope if v["name"] == block["name"]), None)
+    return var.get("parts") if var else None
+
+
 def pointer_names(step):
     """Who points where: (name shown, var) for every pointer of the step; a
     name two functions share is given with its function."""
@@ -130,6 +148,9 @@ def pointer_names(step):
     for f in step["frames"]:
         owned += [(f["function"], v) for v in f["vars"]]
     owned += [(step["frames"][e["frame"]]["function"], e) for e in step["exprs"]]
+    for fn, v in list(owned):  # a struct's std::string member: where its characters are
+        owned += [(fn, dict(p, name=v["name"] + "." + p["name"], set=True))
+                  for p in v.get("parts", [])]
     count = {}
     for _, v in owned:
         count[v["name"]] = count.get(v["name"], 0) + 1
@@ -399,9 +420,10 @@ def held(b):
     return "\\?" if b == 63 else byte(b)
 
 
-def value(trace, step, tname, raw):
+def value(trace, step, tname, raw, parts=None):
     """The text of a value of type tname held in raw (a list of bytes, None
-    for a byte not set): '?' when not set."""
+    for a byte not set): '?' when not set. parts: a struct's members that
+    are the standard library's objects, as their printers say."""
     t = type_of(trace, tname)
     kind = t["kind"]
     if not raw or all(b is None for b in raw):
@@ -412,7 +434,8 @@ def value(trace, step, tname, raw):
         return text
     if kind in ("struct", "union"):
         return "{" + ", ".join("%s=%s" % (f["name"], one(f["type"], member_text(
-            trace, step, f["type"], raw, f["offset"], f.get("bits")))) for f in t["fields"]) + "}"
+            trace, step, f["type"], raw, f["offset"], f.get("bits"), parts=parts)))
+            for f in t["fields"]) + "}"
     if kind == "array":
         inner = type_of(trace, t["target"])
         size = max(inner["size"], 1)
@@ -461,7 +484,7 @@ def shown(trace, step, var):
     if "points_to" in var or type_of(trace, var["type"])["kind"] == "pointer":
         return target(step, trace, var) if var["set"] else "?"
     if var.get("bytes") is not None:
-        return value(trace, step, var["type"], var["bytes"])
+        return value(trace, step, var["type"], var["bytes"], var.get("parts"))
     if type_of(trace, var["type"])["kind"] in ("char", "uchar"):
         number = var["value"].split(" ")[0]  # gdb's "97 'a'", with octal escapes
         if number.lstrip("-").isdigit():
@@ -487,10 +510,11 @@ def storage(var):
     return None
 
 
-def library_words(trace, step, var):
+def library_words(trace, step, var, brief=False):
     """What an object of the standard library holds, in a learner's words:
     a string's characters and where they are, a container's size against
-    its capacity and its block, a smart pointer's target and owners."""
+    its capacity and its block, a smart pointer's target and owners; brief:
+    of a string, only its characters and where they are."""
     shows = var["shows"]
     at = storage(var)
     block = block_of(step["blocks"], at)[0] if at else None
@@ -501,6 +525,8 @@ def library_words(trace, step, var):
         if block is not None:  # its block shows them all
             text = text if len(text) <= 16 else text[:13] + "..."
         quoted = '"%s"' % text
+        if brief:  # a member among others: what it holds, and where
+            return (to.strip() + " " + quoted).strip()
         if shows.get("inside"):
             return "%s, %s (in the object itself, room for %d)" % (
                 quoted, plural(chars["length"], "char"), shows["room"] - 1)

@@ -115,7 +115,8 @@ def block_view(trace, step, block, names, pointers, seen, owner=None):
                 p = pointer_at(raw) if ft["kind"] == "pointer" and not bits else None
                 key = "m %s %d" % (block["address"], k * size + off)
                 text = marks.member_text(trace, step, ftype, part, off, bits,
-                                         block.get("partial"), k * size)
+                                         block.get("partial"), k * size,
+                                         marks.parts_of(step, block))
                 rows.append({"id": key, "name": ("[%d]." % k if count > 1 else "") + name,
                              "value": text, "to": dest(trace, step, p) if p else None,
                              "changed": changed(seen, key, text)})

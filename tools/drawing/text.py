@@ -191,6 +191,7 @@ def struct_rows(trace, step, block, pointers, g, width):
     rows = wrap("  " + ("a " if count == 1 else "%d of " % count) + block["type"] +
                 (", but the block has %d of its %d bytes" % (block["size"] % size, size)
                  if block["size"] % size else ""), width, "    ")
+    parts = marks.parts_of(step, block)
     for k in range(min(count, CELL_ROWS * 4)):
         if k in pointers:
             rows.append(fit("  %s %s%s" % (g["back"], "[%d]: " % k if count > 1 else "",
@@ -198,7 +199,7 @@ def struct_rows(trace, step, block, pointers, g, width):
         part = raw[k * size:(k + 1) * size]
         for name, ftype, off, bits in marks.members(trace, block["type"]):
             text = marks.member_text(trace, step, ftype, part, off, bits,
-                                     block.get("partial"), k * size)
+                                     block.get("partial"), k * size, parts)
             if marks.type_of(trace, ftype)["kind"] == "pointer" and text not in (
                     "NULL", "?", marks.PAST):
                 text = g["arrow"] + " " + text

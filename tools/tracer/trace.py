@@ -117,7 +117,11 @@ one per byte; addresses are hex strings.
          union), address, size, static (a function's static: the function),
          set (false while memcheck knows any of its bytes unset), points_to
          (pointers that are set: the address held), bytes (arrays, structs,
-         unions: as in a block), omitted}
+         unions: as in a block), omitted, shows (an object of the standard
+         library: what its printer says it holds, tracer/values.py's
+         printed()), parts (a struct of the program's: [{name, offset,
+         type, address, size, shows}] of its members that are objects of
+         the standard library)}
   block {address, size, kind: "heap" | "read-only" | "stack" | "global",
          name, frame (stack and global blocks of a variable: its name, and
          for the stack the index of its frame; an array variable is always
@@ -132,6 +136,8 @@ one per byte; addresses are hex strings.
          threw, the runtime's: the line of the throw; no bytes), freed
          (heap: freed; no bytes),
          ended (stack: in the frame of a call that has returned; no bytes),
+         node (a list's, a map's or a set's node: {of: the container's
+         name, holds: the texts of what it holds}; no bytes),
          reached (false: no name reaches it), type (what it holds, as the
          first pointer to reach it says; "char" when unknown), bytes (the
          first 4096, then the last 16 when longer, null for each byte

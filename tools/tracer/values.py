@@ -61,6 +61,8 @@ class Types:
         elif code in (gdb.TYPE_CODE_STRUCT, gdb.TYPE_CODE_UNION):
             entry["kind"] = "struct" if code == gdb.TYPE_CODE_STRUCT else "union"
             entry["file"] = declared_in(t)
+            if name.startswith("std::"):  # drawn by what its printer says, not member by member
+                entry["library"] = True
             entry["fields"] = []
             for f in s.fields():
                 if f.artificial or not hasattr(f, "bitpos"):
@@ -159,6 +161,10 @@ def describe(types, name, value, address, defined):
         if kind in ("struct", "union", "other") and made else None
     if shows is not None:
         var["shows"] = shows
+    elif kind == "struct" and made and address is not None:
+        parts = library_parts(types, value, tname, address, defined)
+        if parts:
+            var["parts"] = parts
     if aggregate(types, tname) and address is not None:
         var["value"] = None
         var["bytes"] = byte_list(address, size, known)
@@ -236,6 +242,34 @@ def frame_symbols(frame):
             except (gdb.error, RuntimeError):
                 continue
         out = found + out
+    return out
+
+
+def library_parts(types, value, tname, address, defined, prefix="", depth=0):
+    """What the printers say of the standard library's objects among a
+    struct's members (a std::string name): [{name, offset, shows}], a
+    member of a member as a.b."""
+    out = []
+    for f in types.table[tname]["fields"]:
+        t = types.table[f["type"]]
+        if t["kind"] != "struct" or depth > 3:
+            continue
+        try:
+            member = value[f["name"]] if f["name"] else None
+        except (gdb.error, RuntimeError):
+            member = None
+        if member is None:
+            continue
+        name, at = prefix + f["name"], address + f["offset"]
+        if t.get("library"):
+            shows = printed(types, member, at, defined)
+            if shows is not None:
+                out.append({"name": name, "offset": f["offset"], "type": f["type"],
+                            "address": hexa(at), "size": t["size"], "shows": shows})
+        else:
+            out += [dict(p, offset=p["offset"] + f["offset"])
+                    for p in library_parts(types, member, f["type"], at, defined, name + ".",
+                                           depth + 1)]
     return out
 
 
