@@ -599,7 +599,7 @@ class Learner(unittest.TestCase):
 
     def test_cpp_drawn_as_a_learner_writes_it(self):
         for program in ("strings", "vector", "refswap", "account", "owner", "throws", "nodes",
-                        "person"):
+                        "person", "words"):
             with self.subTest(program=program):
                 t = learner("cpp/%s.cpp" % program)
                 pictures = "\n".join(r for i in range(len(t["steps"]) + 1)
@@ -745,6 +745,25 @@ class Learner(unittest.TestCase):
         view = page.data(t)["steps"][t["steps"].index(step)]
         members = [m for g in view["groups"] for b in g["blocks"] for m in b.get("members", [])]
         self.assertEqual([m["name"] for m in members], ["name", "age", "marks"] * 2)
+
+    def test_a_vector_of_strings_by_what_each_holds(self):
+        t = learner("cpp/words.cpp")
+        i = next(k for k, s in enumerate(t["steps"]) if "std::cout" in s["text"])
+        step = t["steps"][i]
+        words, last = var(step, "words", 0), var(step, "last", 0)
+        block = block_at(step, marks.storage(words))
+        texts = [e["text"] for e in words["shows"]["elements"]]
+        name = marks.letters(t)[block["address"]]
+        self.assertEqual(marks.shown(t, step, last), "another name for %s[2]" % name)
+        rows = [r.split("\u2502")[-1].strip() for r in draw.draw(t, i, True, 100)]
+        start = rows.index("%d of std::string" % words["shows"]["capacity"])
+        shown = [r for r in rows[start:] if r.startswith("[")]
+        self.assertEqual(shown, ["[%d] %s" % (k, x) for k, x in enumerate(texts)] +
+                         ["[%d] \u00b7\u00b7" % k for k in range(len(texts),
+                                                              words["shows"]["capacity"])])
+        view = next(b for g in page.data(t)["steps"][i]["groups"] for b in g["blocks"]
+                    if b["id"] == "b " + block["address"])
+        self.assertEqual([m["value"] for m in view["members"]][:len(texts)], texts)
 
     def test_a_list_and_a_map_by_their_nodes(self):
         t = learner("cpp/nodes.cpp")

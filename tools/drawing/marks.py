@@ -349,8 +349,9 @@ def member_at(trace, tname, offset, want):
     at offset 0, a pointer to the struct's own type (want) or to no type
     known points at the whole."""
     if type_of(trace, tname)["kind"] not in ("struct", "union") or \
+            type_of(trace, tname).get("library") or \
             offset == 0 and (want is None or plain(want) == plain(tname)):
-        return None
+        return None  # (a std::string is one whole, whatever its insides)
     for name, ftype, off, _ in members(trace, tname):
         t = type_of(trace, ftype)
         if off <= offset < off + max(t["size"], 1):
@@ -551,7 +552,8 @@ def library_words(trace, step, var, brief=False):
 
 def owners(trace, step):
     """{block address: (who owns it, in words; the bytes of it in use, or
-    None; the bytes at its start that are the library's own)}: the blocks
+    None; the bytes at its start that are the library's own; the texts of
+    the elements it holds, or None)}: the blocks
     where objects of the standard library keep what they hold (the rest of
     a block is spare capacity, not in use; a block make_shared made begins
     with the library's count of the owners, the target after it)."""
@@ -563,16 +565,18 @@ def owners(trace, step):
             continue
         shows = var["shows"]
         if shows.get("chars"):
-            out[block["address"]] = ("%s's characters" % name, shows["chars"]["length"] + 1, 0)
+            out[block["address"]] = ("%s's characters" % name, shows["chars"]["length"] + 1, 0,
+                                     None)
         elif "pointer" in shows:
             before = out.get(block["address"], ("owned by",))[0]
             kept = int(at, 16) - int(block["address"], 16) if shows.get("owners") else 0
             out[block["address"]] = ("%s%s %s" % (before, "," if before != "owned by" else "",
-                                                  name), None, kept)
+                                                  name), None, kept, None)
         else:
             size = type_of(trace, shows.get("type"))["size"] if shows.get("type") else 1
             count = shows["count"] if shows["count"] is not None else len(shows["elements"])
-            out[block["address"]] = ("%s's elements" % name, count * max(size, 1), 0)
+            out[block["address"]] = ("%s's elements" % name, count * max(size, 1), 0,
+                                     [e["text"] for e in shows["elements"]])
     return out
 
 

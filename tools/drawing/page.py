@@ -104,6 +104,16 @@ def block_view(trace, step, block, names, pointers, seen, owner=None):
         return out
     size = marks.elem_size(trace, block)
     pointer = t["kind"] == "pointer"
+    if t["kind"] in ("struct", "union") and t.get("library"):
+        # what a container holds (std::strings in a vector), one a row, as its printer says
+        count = max((len(block["bytes"]) + size - 1) // size, 1)
+        texts = owner[3] if owner and owner[3] is not None else []
+        out["members"] = [{"id": "m %s %d" % (block["address"], k * size), "name": "[%d]" % k,
+                           "value": texts[k] if k < len(texts) else
+                           "\u00b7\u00b7" if owner else "(its insides)", "to": None,
+                           "changed": False} for k in range(min(count, CELLS // 8))]
+        out["type"] = marks.type_name(block["type"])
+        return out
     if t["kind"] in ("struct", "union"):
         rows = []
         count = max((len(block["bytes"]) + size - 1) // size, 1)

@@ -83,7 +83,7 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
         every = sorted({n for names_ in pointers.values() for n in names_})
         return rows + (marker_rows([(3, ", ".join(every))], g, width) if every else [])
     if t["kind"] in ("struct", "union"):
-        return rows + struct_rows(trace, step, block, pointers, g, width) + [
+        return rows + struct_rows(trace, step, block, pointers, g, width, owner) + [
             r for words, _ in wrong for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
     items, tail_, rest, omitted = marks.cells(trace, step, block)
     size = max(t["size"], 1)
@@ -180,17 +180,31 @@ def strip_rows(items, rest, omitted, pointers, v, g, width, past=()):
     return out
 
 
-def struct_rows(trace, step, block, pointers, g, width):
+def struct_rows(trace, step, block, pointers, g, width, owner=None):
     """A block of structs: each member by name, one a row; a pointer member
     by where it points; a member past the end of a block too small for its
-    struct, said so."""
+    struct, said so. The standard library's objects a container holds
+    (std::strings in a vector) one a row, by what they hold."""
     t = marks.type_of(trace, block["type"])
     size = max(t["size"], 1)
     raw = block["bytes"]
     count = max((len(raw) + size - 1) // size, 1)
-    rows = wrap("  " + ("a " if count == 1 else "%d of " % count) + block["type"] +
+    rows = wrap("  " + ("a " if count == 1 else "%d of " % count) +
+                marks.type_name(block["type"]) +
                 (", but the block has %d of its %d bytes" % (block["size"] % size, size)
                  if block["size"] % size else ""), width, "    ")
+    if t.get("library"):
+        texts = (owner[3] if owner and owner[3] is not None else [])[:count]
+        for k in range(min(count, CELL_ROWS * 4)):
+            if k in pointers:
+                rows.append(fit("  %s [%d]: %s" % (g["back"], k, ", ".join(pointers[k])), width,
+                                g["more"]))
+            rows.append(fit("  [%d] %s" % (k, texts[k] if k < len(texts) else
+                                           g["spare"] if owner else "(its insides)"),
+                            width, g["more"]))
+        if owner and len(texts) < count:
+            rows.append(fit("  %s not in use: room to grow" % g["spare"], width, g["more"]))
+        return rows
     parts = marks.parts_of(step, block)
     for k in range(min(count, CELL_ROWS * 4)):
         if k in pointers:
