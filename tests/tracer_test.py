@@ -765,6 +765,20 @@ class Learner(unittest.TestCase):
                     if b["id"] == "b " + block["address"])
         self.assertEqual([m["value"] for m in view["members"]][:len(texts)], texts)
 
+    def test_a_pointer_to_a_function_is_that_function(self):
+        t = learner("fptr/apply.c")
+        code = {int(a, 16) for a in t["functions"]}
+        self.assertEqual(set(t["functions"].values()), {"add", "mul", "apply", "main"})
+        for step in t["steps"]:  # code is no block: nothing of it is drawn
+            self.assertFalse([b for b in step["blocks"] for a in code
+                              if int(b["address"], 16) <= a < int(b["address"], 16) + b["size"]])
+        for text, name, words in (("int s = apply", "op", "function add"),
+                                  ("int p = apply", "op", "function mul"),
+                                  ("printf", "ops", "[function add, function mul]")):
+            step = t["steps"][after(t, text) - 1]
+            with self.subTest(line=text):
+                self.assertEqual(marks.shown(t, step, var(step, name, 0)), words)
+
     def test_a_list_and_a_map_by_their_nodes(self):
         t = learner("cpp/nodes.cpp")
         step = next(s for s in t["steps"] if "printf" in s["text"])

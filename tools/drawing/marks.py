@@ -298,6 +298,10 @@ def target(step, trace, var):
     p = int(var["points_to"], 16)
     if p == 0:
         return "NULL"
+    whole = type_of(trace, var.get("type"))
+    if type_of(trace, whole.get("target"))["kind"] == "func":  # code: by the function's name
+        name = trace.get("functions", {}).get(var["points_to"])
+        return "function %s" % name if name else "code at %s" % var["points_to"]
     names = letters(trace)
     end = past_end(trace, step, p)
     block, offset = block_of(step["blocks"], var["points_to"])
@@ -309,7 +313,6 @@ def target(step, trace, var):
     size = elem_size(trace, block)
     index = offset // size
     one = block["size"] <= size
-    whole = type_of(trace, var.get("type"))
     part = member_at(trace, block["type"], offset - index * size, whole.get("target"))
     inside = "." + part[0] if part else ""  # a pointer to a member: main p.b[1]
     inner = subscripts(trace, block["type"], offset - index * size,
@@ -461,12 +464,12 @@ def value(trace, step, tname, raw, parts=None):
     if kind == "enum":
         return t["values"].get(str(n), str(n))
     if kind == "pointer":
-        return "NULL" if n == 0 else pointer(trace, step, n)
+        return "NULL" if n == 0 else pointer(trace, step, n, tname)
     return str(n)
 
 
-def pointer(trace, step, p):
-    return target(step, trace, {"points_to": "0x%x" % p})
+def pointer(trace, step, p, tname=None):
+    return target(step, trace, {"points_to": "0x%x" % p, "type": tname})
 
 
 def shown(trace, step, var):

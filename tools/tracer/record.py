@@ -39,6 +39,7 @@ class Record:
         self.global_syms = None
         self.statics = []  # (function, symbol) of every static variable of a function
         self.printed = 0  # bytes of output already in a step
+        self.functions = {}  # address -> name of each of the program's functions
         self.told = 0  # bytes of standard error already in a step
         self.skipped = False  # whether loop passes were left out before this step
 
@@ -150,7 +151,9 @@ class Record:
                 roots.append((int(at, 16), what))
             return
         if "points_to" in var:
-            roots.append((int(var["points_to"], 16), self.types.table[var["type"]]["target"]))
+            target = self.types.table[var["type"]]["target"]
+            if self.types.table[target]["kind"] != "func":  # code is no block to draw
+                roots.append((int(var["points_to"], 16), target))
         elif kind == "array" and var["address"] is not None:  # drawn cell by cell
             # (its own address: the array itself, even where another one ends)
             roots.append((int(var["address"], 16), self.types.table[var["type"]]["target"],

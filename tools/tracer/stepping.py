@@ -13,6 +13,7 @@ import gdb
 
 from tools.tracer import heap
 from tools.tracer.record import Record
+from tools.tracer.values import hexa
 
 SIGNAL_ADDRESS = ("SIGSEGV", "SIGBUS")
 
@@ -149,6 +150,8 @@ class Tracer:
                     self.rec.own_files.add(os.path.basename(sym.symtab.filename))
                     self.rec.source(sym.symtab.fullname())
         self.entries = line_entries(functions)
+        # where each function starts: a pointer to one is drawn by its name
+        self.rec.functions = {hexa(int(sym.value().address)): sym.name for sym in functions}
         self.rec.statics = statics(self.entries)
         self.calls_begun = set()  # frame bases of calls begun since they were last seen
         self.starts = [Begins(self, "*%#x" % int(sym.value().address)) for sym in functions]

@@ -30,6 +30,8 @@ one per byte; addresses are hex strings.
   argv      the arguments after the program's name
   input     its standard input
   sources   {file name: [its lines]} for each of the program's own sources
+  functions {address: name} of the program's own functions (a pointer
+            to one is drawn by its name)
   types     {type name: layout} for every type a var or block names:
             {size, kind: "int" | "uint" | "char" | "uchar" | "bool" | "float"
             | "enum" | "pointer" | "array" | "struct" | "union" | "func" |
@@ -182,7 +184,8 @@ def main():
     rec = tracer.rec
     trace = {"program": os.path.basename(tracer.program),
              "argv": json.loads(env.get("PICTURE_ARGS") or "[]"), "input": typed,
-             "sources": rec.sources, "types": rec.types.table, "steps": rec.steps,
+             "sources": rec.sources, "types": rec.types.table, "functions": rec.functions,
+             "steps": rec.steps,
              "skipped": tracer.skipped, "end": tracer.end, "limit": tracer.limit}
     if error and not rec.steps:
         trace["error"] = error

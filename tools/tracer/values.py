@@ -97,8 +97,9 @@ class Types:
         if entry is None or depth > 8:
             return []
         kind = entry["kind"]
-        if kind == "pointer":
-            return [(base, entry["target"])]
+        if kind == "pointer":  # (a pointer to a function points at code, no block)
+            return [] if self.table[entry["target"]]["kind"] == "func" else \
+                [(base, entry["target"])]
         if kind == "array":
             size = self.table[entry["target"]]["size"] or 1
             inner = self.pointers(entry["target"], 0, depth + 1)
