@@ -599,7 +599,7 @@ class Learner(unittest.TestCase):
 
     def test_cpp_drawn_as_a_learner_writes_it(self):
         for program in ("strings", "vector", "refswap", "account", "owner", "throws", "nodes",
-                        "person", "words"):
+                        "person", "words", "array"):
             with self.subTest(program=program):
                 t = learner("cpp/%s.cpp" % program)
                 pictures = "\n".join(r for i in range(len(t["steps"]) + 1)
@@ -778,6 +778,16 @@ class Learner(unittest.TestCase):
             step = t["steps"][after(t, text) - 1]
             with self.subTest(line=text):
                 self.assertEqual(marks.shown(t, step, var(step, name, 0)), words)
+
+    def test_a_std_array_is_the_array_it_holds(self):
+        t = learner("cpp/array.cpp")
+        step = t["steps"][-1]
+        a, b, p = (var(step, n, 0) for n in ("a", "b", "p"))
+        self.assertEqual([marks.shown(t, step, v) for v in (a, b, p)],
+                         ["[1, 2, 30, 4]", "[99, 2, 3, 4]", "main a[2]"])
+        block = next(x for x in step["blocks"] if x.get("name") == "a")
+        self.assertEqual((block["type"], block["size"]), ("int", 16))
+        self.assertEqual(ints(block), [1, 2, 30, 4])
 
     def test_a_list_and_a_map_by_their_nodes(self):
         t = learner("cpp/nodes.cpp")

@@ -58,6 +58,14 @@ class Types:
             entry["kind"] = "array"
             entry["target"] = self.add(s.target())
             entry["count"] = max(hi - lo + 1, 0)
+        elif code == gdb.TYPE_CODE_STRUCT and name.startswith("std::") and \
+                [f.type.strip_typedefs().code for f in s.fields() if not f.is_base_class and
+                 hasattr(f, "bitpos")] == [gdb.TYPE_CODE_ARRAY] and \
+                s.fields()[0].type.sizeof == s.sizeof:
+            # a std::array is the array it holds, and drawn as one
+            inner = s.fields()[0].type.strip_typedefs()
+            lo, hi = inner.range()
+            entry.update(kind="array", target=self.add(inner.target()), count=max(hi - lo + 1, 0))
         elif code in (gdb.TYPE_CODE_STRUCT, gdb.TYPE_CODE_UNION):
             entry["kind"] = "struct" if code == gdb.TYPE_CODE_STRUCT else "union"
             entry["file"] = declared_in(t)
