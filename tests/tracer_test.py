@@ -590,6 +590,12 @@ class Learner(unittest.TestCase):
         self.assertEqual([marks.member_text(t, step, ft, block["bytes"], off, bits)
                           for _, ft, off, bits in marks.members(t, block["type"])],
                          ["0", "5", "9"])
+        t = learner("reviewed/delnode.c")  # push returns its new node, called again at once
+        said = [w for i in range(len(t["steps"])) for k, w in marks.remarks(t, i)
+                if k == "returned" and w.startswith("returned  push")]
+        self.assertEqual(len(said), 4)
+        self.assertTrue(all(re.fullmatch(r"returned  push gave the address of [A-Z]", w)
+                            for w in said), said)
         t = learner("reviewed/useafter.c")  # a function that returns a string: once a crash
         i = next(k for k, s in enumerate(t["steps"]) if "char *b = a" in s["text"])
         heap = block_at(t["steps"][i], var(t["steps"][i], "a", 0)["points_to"])

@@ -692,9 +692,11 @@ def remarks(trace, i):
         value = r["value"]
         # an address, as gdb gives it: alone, or with the string there (0x... "hey")
         address = value.split()[0] if value else ""
-        if re.fullmatch(r"0x[0-9a-f]+", address) and r["function"] not in \
-                [f["function"] for f in step["frames"]]:
+        if re.fullmatch(r"0x[0-9a-f]+", address):
             block, _ = block_of(step["blocks"], address) if address != "0x0" else (None, 0)
+            if block and block["kind"] == "stack" and \
+                    r["function"] in [f["function"] for f in step["frames"]]:
+                block = None  # its ended call's place: a new call of it may stand there now
             value = "NULL" if address == "0x0" else (
                 "the address of " + label(step, letters(trace), block) if block else value)
         out.append(("returned", "returned  %s gave %s" % (
