@@ -59,9 +59,15 @@ class Drawing(unittest.TestCase):
         for i in range(1, len(trace["steps"])):
             lines = draw.draw(trace, i)
             self.assertEqual(lines[0], "swap ── step %d of %d" % (i + 1, len(trace["steps"])))
-            self.assertIn(lines[1][16:].rstrip("…"), trace["steps"][i - 1]["text"])
-            self.assertTrue(lines[1].startswith("just ran  %4d" % trace["steps"][i - 1]["line"]))
+            # the line before; after a call returns, the line that called it, finished now
+            back = len(trace["steps"][i]["frames"]) < len(trace["steps"][i - 1]["frames"])
+            ran = trace["steps"][i - 1]["line"] if not back else \
+                trace["steps"][i - 1]["frames"][len(trace["steps"][i]["frames"]) - 1]["line"]
+            self.assertTrue(lines[1].startswith("just ran  %4d" % ran))
+            self.assertIn(lines[1][16:].rstrip("…"), trace["sources"]["swap.cpp"][ran - 1])
             self.assertTrue(lines[2].startswith("runs next %4d" % trace["steps"][i]["line"]))
+            if back:
+                self.assertIn("swap", lines[1][16:])
 
     def test_lessons_at_their_place(self):
         # (trace, the line just run, patterns the picture must hold)

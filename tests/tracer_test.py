@@ -795,6 +795,19 @@ class Learner(unittest.TestCase):
         self.assertEqual((block["type"], block["size"]), ("int", 16))
         self.assertEqual(ints(block), [1, 2, 30, 4])
 
+    def test_a_call_returned_into_its_line_is_what_just_ran(self):
+        t = learner("recursion/fact.c")
+        call = line_of(t, "return n * fact")
+        back = [i for i in range(1, len(t["steps"])) if t["steps"][i]["returned"] and
+                len(t["steps"][i]["frames"]) < len(t["steps"][i - 1]["frames"])]
+        self.assertEqual(len(back), 4)  # fact(1) into fact(2), ..., fact(4) into main
+        for i in back:
+            row = draw.draw(t, i)[1]
+            want = call if t["steps"][i]["function"] == "fact" else line_of(t, "int f = fact")
+            with self.subTest(step=i):
+                self.assertEqual(row.split()[:3], ["just", "ran", str(want)])
+                self.assertEqual(page.data(t)["steps"][i]["ran"], want)
+
     def test_a_list_and_a_map_by_their_nodes(self):
         t = learner("cpp/nodes.cpp")
         step = next(s for s in t["steps"] if "printf" in s["text"])

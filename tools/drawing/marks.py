@@ -672,6 +672,22 @@ def ending(trace):
     return "exit status %s" % end["status"]
 
 
+def ran(trace, i):
+    """(line, text) of what ran before step i: the line of the step before;
+    but where a call has returned into the running frame, the line that
+    made the call, which has now run to its end too (return n * f(n - 1);
+    not the } of the call that returned)."""
+    step, prev = trace["steps"][i], trace["steps"][i - 1]
+    d = len(step["frames"]) - 1
+    if d < len(prev["frames"]) - 1 and prev["frames"][d]["function"] == step["function"] and \
+            not step.get("calls_left_out") and not prev.get("calls_left_out"):
+        line = prev["frames"][d]["line"]
+        lines = trace["sources"].get(step["file"], [])
+        if 0 < line <= len(lines):
+            return line, lines[line - 1]
+    return prev["line"], prev["text"]
+
+
 def remarks(trace, i):
     """What is said of step i under its two source lines, in order:
     (kind, sentence), kind "skipped", "returned", "error", "repeats" or

@@ -200,8 +200,8 @@ def step_view(trace, i, seen):
     calls, hidden, pending = marks.unseen(step)
     skip = marks.left_out_before(trace, i)
     return {"file": step["file"], "line": step["line"], "text": step["text"].strip(),
-            "ran": steps[i - 1]["line"] if i and not skip else None,
-            "ran_text": steps[i - 1]["text"].strip() if i and not skip else
+            "ran": marks.ran(trace, i)[0] if i and not skip else None,
+            "ran_text": marks.ran(trace, i)[1].strip() if i and not skip else
             "(passes of the loop at line %d, left out)" % skip["line"] if skip else None,
             "signal": bool(step.get("signal")),
             "remarks": [[kind, words] for kind, words in marks.remarks(trace, i)],

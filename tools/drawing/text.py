@@ -334,9 +334,8 @@ def draw(trace, i, utf8=True, width=WIDTH):
         out.append(fit("just ran        (line %d did not finish: a signal stopped it)" %
                        step["line"], width, g["more"]))
     elif i > 0:
-        prev = steps[i - 1]
-        out.append(fit("just ran  %4d  %s" % (prev["line"], prev["text"].strip()), width,
-                       g["more"]))
+        line, said = marks.ran(trace, i)
+        out.append(fit("just ran  %4d  %s" % (line, said.strip()), width, g["more"]))
     else:
         out.append(fit("just ran        (nothing yet: the program starts)", width, g["more"]))
     word = "was running" if step.get("signal") else "runs next"
