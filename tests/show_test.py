@@ -72,6 +72,10 @@ class Command(unittest.TestCase):
         later = {"at": [], "after": ["x = map"]}
         self.assertEqual([t["steps"][i - 1]["text"].strip() for i in show.chosen(t, later)],
                          ["x = map;", "*x = map;"])
+        # after a call: the step into it, and the one after it returned (just ran: the call)
+        calls = show.chosen(t, {"at": [], "after": ["swap(x, y)"]})
+        self.assertEqual([(t["steps"][i]["function"], t["steps"][i - 1]["function"])
+                          for i in calls], [("swap", "main"), ("main", "swap")])
         every = show.chosen(t, {"at": [], "after": []})
         self.assertEqual(every, list(range(len(t["steps"]) + 1)))
 

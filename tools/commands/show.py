@@ -298,7 +298,7 @@ def chosen(result, opts):
     picked = []
     for i, step in enumerate(steps):
         at = any(t in step["text"] for t in opts["at"])
-        after = i > 0 and any(t in steps[i - 1]["text"] for t in opts["after"])
+        after = i > 0 and any(t in marks.ran(result, i)[1] for t in opts["after"])
         if at or after:
             picked.append(i)
     return picked
