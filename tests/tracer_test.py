@@ -808,6 +808,13 @@ class Learner(unittest.TestCase):
                 self.assertEqual(row.split()[:3], ["just", "ran", str(want)])
                 self.assertEqual(page.data(t)["steps"][i]["ran"], want)
 
+    def test_what_c_leaves_undefined_is_said_at_the_end(self):
+        t = learner("ub/overflow.c")  # int + 1 past INT_MAX; the unsigned wraps are defined
+        said = "line %d: signed integer overflow: 2147483647 + 1 cannot be represented in " \
+            "type 'int'" % line_of(t, "big + 1")
+        self.assertEqual(t["undefined"], [said])
+        self.assertIn("  " + said, marks.left_words(t))
+
     def test_a_list_and_a_map_by_their_nodes(self):
         t = learner("cpp/nodes.cpp")
         step = next(s for s in t["steps"] if "printf" in s["text"])

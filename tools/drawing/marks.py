@@ -763,7 +763,8 @@ def left_words(trace):
     end = trace.get("end")
     steps = trace["steps"]
     if end is None:
-        return ["It did not end, so nothing is known of what it leaves."] + plainly(trace)
+        return ["It did not end, so nothing is known of what it leaves."] + undefined(trace) + \
+            plainly(trace)
     left = end["left"]
     out = ["valgrind's leak check at exit:"]
     out += ["  " + words for words in left["words"]]
@@ -787,7 +788,18 @@ def left_words(trace):
     if end["signal"] and steps and steps[-1].get("pending"):
         out += ["", "The last %s in stdout's buffer were never written." % plural(
             steps[-1]["pending"], "byte")]
-    return out + plainly(trace)
+    return out + undefined(trace) + plainly(trace)
+
+
+def undefined(trace):
+    """What the sanitizers found undefined, in a run of their own (a signed
+    overflow): rows of text, a blank row first, or none. Said by its line,
+    not on a step: which pass of a loop it was in, they do not tell."""
+    found = trace.get("undefined") or []
+    if not found:
+        return []
+    return ["", "UndefinedBehaviorSanitizer, in a run of its own, found what C leaves "
+            "undefined:"] + ["  " + w for w in found]
 
 
 def plainly(trace):

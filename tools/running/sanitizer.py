@@ -145,7 +145,15 @@ def findings(stderr, own_files, source_lines):
     found = []  # (row, words), in the order they were printed
     for start, said in reports(stderr, own_files, source_lines):
         found.append((start, said["words"] if isinstance(said, dict) else said))
-    told = [w for _, w in found]
+    found += undefined(stderr, own_files, [w for _, w in found])
+    return list(dict.fromkeys(w for _, w in sorted(found)))
+
+
+def undefined(stderr, own_files, told=()):
+    """(row, words) of each of UndefinedBehaviorSanitizer's runtime errors in
+    the program's own files (a signed overflow), but an index out of bounds
+    at a line where an access is told already."""
+    out = []
     for k, row in enumerate(stderr.decode("utf-8", "replace").split("\n")):
         m = UB.match(row)
         if not m or m.group(1).rsplit("/", 1)[-1] not in own_files:
@@ -153,8 +161,8 @@ def findings(stderr, own_files, source_lines):
         if "out of bounds" in m.group(3) and any(w.startswith("line %s " % m.group(2))
                                                  for w in told):
             continue
-        found.append((k, "line %s: %s" % (m.group(2), m.group(3))))
-    return list(dict.fromkeys(w for _, w in sorted(found)))
+        out.append((k, "line %s: %s" % (m.group(2), m.group(3))))
+    return out
 
 
 def reports(stderr, own_files, source_lines):

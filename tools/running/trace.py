@@ -173,7 +173,9 @@ def overruns(sanitized, args, text, setup, box):
                                "HOME": where, "ASAN_OPTIONS": sanitizer.OPTIONS})
         finally:
             shutil.rmtree(folder, ignore_errors=True)
-    return sanitizer.overruns(r.err, {os.path.basename(source)}, lines)
+    found = sanitizer.overruns(r.err, {os.path.basename(source)}, lines)
+    return found + [{"undefined": words} for _, words in sanitizer.undefined(
+        r.err, {os.path.basename(source)}, [f["words"] for f in found])]
 
 
 def attach(result, found):
@@ -184,6 +186,9 @@ def attach(result, found):
     memcheck's, by AddressSanitizer."""
     steps = result["steps"]
     for f in found:
+        if "undefined" in f:  # by the line, not the pass: told with what is left at the end
+            result.setdefault("undefined", []).append(f["undefined"])
+            continue
         ran = [i for i in range(1, len(steps)) if steps[i - 1]["line"] == f["line"] and
                (f["function"] is None or steps[i - 1]["function"] == f["function"])]
         if not ran:

@@ -110,6 +110,9 @@ one per byte; addresses are hex strings.
             printed after the last step, latin-1 (what stdout's buffer held
             at exit, or a line that ran no step of its own), stderr (as a
             step's)}
+  undefined (written by tools/running/trace.py, from a run of the program
+            built with the sanitizers) UndefinedBehaviorSanitizer's
+            findings, in words: ["line 6: signed integer overflow: ..."]
   limit     null, or what cut the trace short: {kind: "time" | "steps",
             seconds or steps (the limit), function, line (where the program
             was)}
