@@ -715,6 +715,10 @@ class Learner(unittest.TestCase):
                 self.assertTrue(e["aux"][0].endswith(", from byte 8 on"), e["aux"])
                 self.assertEqual(marks.wrongs(t, step, greet), [(
                     "line %d %s past the end, from [8] on" % (line_of(t, text), did), ["x"])])
+                # guard, right after greet, took what strcat wrote past its end
+                struck = [w for k, w in marks.remarks(t, after(t, text))
+                          if w.startswith("guard changed")]
+                self.assertEqual(len(struck), 1 if did == "wrote" else 0)
 
     def test_what_a_line_names_is_drawn_under_that_line(self):
         t = learner("swap_pointers/swap.c")  # swap1(&x, &y): no variables named &x, &y

@@ -688,6 +688,36 @@ def ran(trace, i):
     return prev["line"], prev["text"]
 
 
+def struck(trace, i, err):
+    """What a write past the end of an array changed beside it: a variable
+    right after it, not named in the line, whose value the line changed."""
+    steps = trace["steps"]
+    step, prev = steps[i], steps[i - 1] if i else None
+    block = next((b for b in step["blocks"] if b["address"] == err.get("block")), None)
+    if prev is None or err["kind"] != "InvalidWrite" or not block or not block.get("name"):
+        return []
+    line, text = ran(trace, i)
+    end = int(block["address"], 16) + block["size"]
+    if block["frame"] is None:
+        now, before = step["globals"], prev["globals"]
+    elif block["frame"] < len(prev["frames"]) and \
+            prev["frames"][block["frame"]]["function"] == step["frames"][block["frame"]]["function"]:
+        now, before = step["frames"][block["frame"]]["vars"], prev["frames"][block["frame"]]["vars"]
+    else:
+        return []
+    out = []
+    for v in now:
+        old = next((o for o in before if o["name"] == v["name"] and
+                    o["address"] == v["address"]), None)
+        if v["address"] and old and end <= int(v["address"], 16) < end + 64 and \
+                not re.search(r"\b%s\b" % re.escape(v["name"]), text) and \
+                (old.get("value"), old.get("bytes")) != (v.get("value"), v.get("bytes")):
+            out.append("%s changed, though line %d does not name it: it lies right after %s, "
+                       "and what was written past its end landed in it" % (
+                           v["name"], line, label(step, letters(trace), block)))
+    return out
+
+
 def remarks(trace, i):
     """What is said of step i under its two source lines, in order:
     (kind, sentence), kind "skipped", "returned", "error", "repeats" or
@@ -720,6 +750,7 @@ def remarks(trace, i):
     for err in step.get("errors", []):
         if err.get("by") == "AddressSanitizer":  # what memcheck cannot see: in its words
             out.append(("error", "AddressSanitizer: " + err["aux"][0]))
+            out += [("error", words) for words in struck(trace, i, err)]
         elif err["kind"] != "ReadOnlyWrite":  # the signal's words tell that one
             out.append(("error", "memcheck: " + error_words(err)))
     if step.get("repeats"):
