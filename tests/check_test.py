@@ -164,6 +164,15 @@ class Versions(unittest.TestCase):
         every = "".join(chr(b) for b in range(256))  # a case may send any byte as itself
         self.assertEqual(lessons.bytes_of(every), bytes(range(256)))
 
+    def test_a_failed_allocation_is_judged_by_its_own_run(self):
+        # memcheck and the sanitizers cannot make malloc fail: what they find
+        # on the path where it succeeds is not this case's
+        _, tree = check("dupstr", os.path.join(HERE, "learner", "short_checked", "dupstr.c"))
+        self.assertIsNone(case(tree, "a copy that cannot be allocated ends with status "
+                                     "2").find("failure"))
+        self.assertIn("wrote past the end", case(tree, "hello gives hello twice")
+                      .find("failure").text)
+
     def test_each_finding_is_told_once(self):
         rows = [  # version, its case, a finding; a write past a heap block is seen by
             # memcheck and AddressSanitizer both, one past a stack array by the second only

@@ -90,6 +90,9 @@ class Command(unittest.TestCase):
              "show: 5 steps recorded, the limit (--steps) at line 16 of main"),
             ([os.path.join(HERE, "learner", "crash", "memory.cpp")] + suite.AS_ME, 1,
              "show: ended by signal 11, a segmentation fault"),
+            (["dupstr", "--case", "a copy that cannot be allocated ends with status 2"], 2,
+             "show: the case 'a copy that cannot be allocated ends with status 2' makes an "
+             "allocation fail, which cannot be done under valgrind"),
         ]
         for args, status, said in rows:
             with self.subTest(args=args):

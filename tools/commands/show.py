@@ -228,6 +228,10 @@ def wanted(opts):
         run = next((c for c in known["cases"] if c["name"] == opts["case"]), None)
         if run is None:
             fail("%s has no case '%s'; ./check %s names them" % (name, opts["case"], name), 2)
+        if run.get("fail_allocation"):
+            fail("the case '%s' makes an allocation fail, which cannot be done under valgrind, "
+                 "which the pictures are drawn from: the by-hand line ./check prints runs it"
+                 % opts["case"], 2)
     typed = opts["input"]
     if typed is None and opts["case"] is None:
         typed = piped()
