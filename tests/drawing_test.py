@@ -189,12 +189,24 @@ class Drawing(unittest.TestCase):
         self.assertIn("│yyyyyyyyyyyyyyy\\0│", lines[end + 1])
 
     def test_output_shows_each_byte_as_it_is(self):
+        # an escape reads on while digits follow, as C reads it: \xa5 before b is
+        # its octal \245, \0 before a digit \000
         for utf8, want in ((True, 'output so far: "blåbær\\xff\\t\\n"'),
-                           (False, 'output so far: "bl\\xc3\\xa5b\\xc3\\xa6r\\xff\\t\\n"')):
+                           (False, 'output so far: "bl\\xc3\\245b\\xc3\\xa6r\\xff\\t\\n"')):
             trace = synthetic({"size": 1, "type": "char", "bytes": [0]})
             trace["steps"][0]["output"] = "blåbær\xff\t\n".encode().decode("latin-1")
             trace["steps"][0]["output"] = "bl\xc3\xa5b\xc3\xa6r\xff\t\n"
             self.assertEqual(draw.draw(trace, 0, utf8)[-1], want)
+        rows = [(b"12\x0030", '"12\\00030"'), (b"\x00\x00", '"\\0\\0"'), (b"\x008", '"\\08"'),
+                (b"\x17g", '"\\x17g"'), (b"\x17F", '"\\027F"')]
+        for data, want in rows:
+            with self.subTest(data=data):
+                trace["steps"][0]["output"] = data.decode("latin-1")
+                self.assertEqual(draw.draw(trace, 0, False)[-1], "output so far: " + want)
+                raw = {"size": len(data), "kind": "array", "target": "char", "count": len(data)}
+                trace["types"]["char [%d]" % len(data)] = raw
+                self.assertEqual(marks.value(trace, trace["steps"][0], "char [%d]" % len(data),
+                                             list(data)), want)
 
     def test_crash_is_drawn_as_a_crash(self):
         trace = recorded("memory_crash")

@@ -22,7 +22,7 @@ import unittest
 from tests import suite
 from tests.suite import HERE, after
 from tools import ROOT
-from tools.drawing import page
+from tools.drawing import marks, page
 from tests.drawing_test import synthetic
 
 SKIP = 77
@@ -146,6 +146,14 @@ class Page(unittest.TestCase):
         self.assertEqual(self.b.find_element(By.ID, "line-1").text[1:].strip(), tricky)
         self.assertEqual(self.b.find_elements(By.CSS_SELECTOR, "#code b"), [])
         self.assertIn("<!--</script>", self.b.find_element(By.ID, "typed").text)
+        # the output's escapes as the terminal's: one that digits follow reads on in C
+        odd["steps"][0]["output"] = "12\x0030 \x17F \xa5b \x17g\n"
+        path = os.path.join(self.work, "escapes.html")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(page.page(odd))
+        self.open(path)
+        self.assertEqual(self.b.find_element(By.ID, "output").text,
+                         "\u201c12\\00030 \\027F \\245b \\x17g\\n\u201d")
 
     def test_an_expression_ends_on_its_cell_and_a_change_is_marked(self):
         steps = self.ptrwalk_trace["steps"]
@@ -186,7 +194,6 @@ class Page(unittest.TestCase):
 
     def test_the_count_and_the_output_of_every_step(self):
         from selenium.webdriver.common.by import By
-        from tools.drawing import marks
 
         steps = self.copy_trace["steps"]
         for k in range(len(steps)):
@@ -199,7 +206,6 @@ class Page(unittest.TestCase):
 
     def test_what_went_to_standard_error_only_where_something_did(self):
         from selenium.webdriver.common.by import By
-        from tools.drawing import marks
 
         for k in range(len(self.warn_trace["steps"]) + 1):
             self.open(self.warn, k + 1)

@@ -5,6 +5,7 @@ and for how a run ended. Pure functions of the trace; nothing here knows
 gdb or how a picture is laid out."""
 
 import re
+import string
 import struct
 
 SIGNALS = {
@@ -416,6 +417,20 @@ def byte(b):
     return "\\x%02x" % b
 
 
+def unambiguous(pieces):
+    """Bytes' texts that run on into one another as C reads them: an escape
+    reads on while digits follow, so \0 before a digit is \000 and \x17
+    before a hex digit its octal \027 (neither reads more than three)."""
+    out = list(pieces)
+    for k in range(len(out) - 1):
+        after = out[k + 1][:1]
+        if out[k] == "\\0" and after in "01234567" and after:
+            out[k] = "\\000"
+        elif out[k].startswith("\\x") and after and after in string.hexdigits:
+            out[k] = "\\%03o" % int(out[k][2:], 16)
+    return out
+
+
 def held(b):
     """One byte of memory (None: not set): as byte() draws it, but "?",
     which stands for a byte not set, as C's own escape for it, \?."""
@@ -444,7 +459,7 @@ def value(trace, step, tname, raw, parts=None):
         inner = type_of(trace, t["target"])
         size = max(inner["size"], 1)
         if inner["kind"] in ("char", "uchar"):
-            return '"' + "".join(held(b) for b in raw) + '"'
+            return '"' + "".join(unambiguous([held(b) for b in raw])) + '"'
         return "[" + ", ".join(one(t["target"], value(trace, step, t["target"], raw[k:k + size]))
                                for k in range(0, len(raw), size)) + "]"
     if None in raw:
@@ -525,7 +540,7 @@ def library_words(trace, step, var, brief=False):
     to = " \u2500\u25ba " + label(step, letters(trace), block) if block else ""
     if shows.get("chars"):
         chars = shows["chars"]
-        text = "".join(held(b) for b in chars["bytes"])
+        text = "".join(unambiguous([held(b) for b in chars["bytes"]]))
         if block is not None:  # its block shows them all
             text = text if len(text) <= 16 else text[:13] + "..."
         quoted = '"%s"' % text
@@ -615,7 +630,7 @@ def text(data, utf8):
                 continue
         out.append(byte(b) if b != 92 else "\\\\")
         k += 1
-    return "".join(out)
+    return "".join(unambiguous(out))
 
 
 def output(trace, i, stream="output"):

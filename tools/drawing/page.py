@@ -411,11 +411,13 @@ function escaped(s) {  // each byte as itself or C's escape, as the terminal sho
   const names = {0: "\\0", 7: "\\a", 8: "\\b", 9: "\\t", 10: "\\n", 11: "\\v", 12: "\\f",
                  13: "\\r", 92: "\\\\"};
   let out = "";
-  for (const ch of s) {
-    const c = ch.charCodeAt(0);
-    out += names[c] !== undefined ? names[c] : (c >= 32 && c < 127) ? ch :
-      "\\x" + c.toString(16).padStart(2, "0");
-  }
+  [...s].forEach((ch, k) => {
+    const c = ch.charCodeAt(0), next = s[k + 1] || "";
+    // an escape reads on while digits follow: \000 before a digit, octal before a hex one
+    out += c === 0 && /[0-7]/.test(next) ? "\\000" : names[c] !== undefined ? names[c] :
+      (c >= 32 && c < 127) ? ch : /[0-9a-fA-F]/.test(next) ?
+      "\\" + c.toString(8).padStart(3, "0") : "\\x" + c.toString(16).padStart(2, "0");
+  });
   return out;
 }
 

@@ -150,7 +150,7 @@ def strip_rows(items, rest, omitted, pointers, v, g, width, past=()):
     (inside it, a mark would read as characters)."""
     room = width - 6
     rows, row, cols, at, ruler = [], "", [], [], ""
-    for k, x in enumerate(items):
+    for k, x in enumerate(marks.unambiguous(items)):
         if len(row) + len(x) > room:
             rows.append(("  " + v + row + v, at, ruler))
             if len(rows) == STRIP_ROWS:
