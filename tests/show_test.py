@@ -64,6 +64,18 @@ class Command(unittest.TestCase):
             p.wait()
         self.assertEqual(json.loads(out)["input"], default)
 
+    def test_a_slow_answer_from_valgrind_is_waited_for(self):
+        # on a loaded machine valgrind's gdbserver answers late: a vgdb that
+        # starts 4 s late stands for it (gdb's own wait is 2 s)
+        with tempfile.TemporaryDirectory() as slow:
+            with open(os.path.join(slow, "vgdb"), "w") as f:
+                f.write('#!/bin/sh\nsleep 4\nexec %s "$@"\n' % shutil.which("vgdb"))
+            os.chmod(os.path.join(slow, "vgdb"), 0o755)
+            done = self.show("swap", "--json", timeout=120,
+                             env=dict(os.environ, PATH=slow + ":" + os.environ["PATH"]))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(json.loads(done.stdout)["end"]["status"], 0)
+
     def test_at_after_and_the_closing_picture(self):
         t = recorded("swap")
         both = {"at": ["x = map"], "after": []}

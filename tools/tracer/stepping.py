@@ -128,6 +128,9 @@ class Tracer:
                     "set print pretty off", "set breakpoint always-inserted on",
                     # reading a value never runs the program's code
                     "set may-call-functions off",
+                    # valgrind's gdbserver answers slowly on a loaded machine (two
+                    # traces at once): gdb's 2 s put its answers out of step
+                    "set remotetimeout 60",
                     # the libraries are this machine's own: read here, with what gdb
                     # loads for them (libstdc++'s printers), not sent by the target
                     "set sysroot /"):
