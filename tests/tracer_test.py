@@ -605,7 +605,7 @@ class Learner(unittest.TestCase):
 
     def test_cpp_drawn_as_a_learner_writes_it(self):
         for program in ("strings", "vector", "refswap", "account", "owner", "throws", "nodes",
-                        "person", "words", "array"):
+                        "person", "words", "array", "scores"):
             with self.subTest(program=program):
                 t = learner("cpp/%s.cpp" % program)
                 pictures = "\n".join(r for i in range(len(t["steps"]) + 1)
@@ -788,6 +788,23 @@ class Learner(unittest.TestCase):
             step = t["steps"][after(t, text) - 1]
             with self.subTest(line=text):
                 self.assertEqual(marks.shown(t, step, var(step, name, 0)), words)
+
+    def test_a_map_of_vectors_reaches_each_vectors_elements(self):
+        t = learner("cpp/scores.cpp")
+        step = next(s for s in t["steps"] if "std::cout" in s["text"])
+        self.assertEqual([b for b in step["blocks"] if not b["reached"]], [])
+        elements = var(step, "scores", 0)["shows"]["elements"]  # "amy", its vector, "bob", ...
+        owned, names = marks.owners(t, step), marks.letters(t)
+        for key, want in (('"amy"', [5, 8]), ('"bob"', [3])):
+            vector = elements[[e["text"] for e in elements].index(key) + 1]
+            block = block_at(step, vector["shows"]["elements"][0]["address"])
+            node = block_at(step, vector["address"])
+            with self.subTest(key=key):
+                self.assertEqual((block["type"], ints(block)), ("int", want))
+                self.assertEqual(owned[block["address"]][0], "scores[%s]'s elements" % key)
+                self.assertEqual(marks.runtimes(t, step, node), "a node of scores: %s, %d of %d "
+                                 "\u2500\u25ba %s" % (key, len(want), len(want),
+                                                        names[block["address"]]))
 
     def test_a_std_array_is_the_array_it_holds(self):
         t = learner("cpp/array.cpp")

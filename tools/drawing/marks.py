@@ -152,6 +152,13 @@ def pointer_names(step):
     for fn, v in list(owned):  # a struct's std::string member: where its characters are
         owned += [(fn, dict(p, name=v["name"] + "." + p["name"], set=True))
                   for p in v.get("parts", [])]
+        elements = (v.get("shows") or {}).get("elements", [])
+        for k, e in enumerate(elements):  # a map's vector, a list's string: where it keeps them
+            if e.get("shows"):
+                key = elements[k - 1]["text"] if v["shows"].get("hint") == "map" and k % 2 else \
+                    None
+                owned.append((fn, dict(e, name=v["name"] + ("[%s]" % key if key else e["name"]),
+                                       size=0, set=True)))
     count = {}
     for _, v in owned:
         count[v["name"]] = count.get(v["name"], 0) + 1
@@ -268,11 +275,17 @@ def ahead(block):
     return "new[] keeps their count in the %d bytes before them" % block["head"]
 
 
-def runtimes(block):
+def runtimes(trace, step, block):
     """What a block drawn with no bytes is: a FILE, an exception, or a node
-    of a list, a map or a set."""
+    of a list, a map or a set, by what it holds."""
     if block.get("node"):
-        return "a node of %s: %s" % (block["node"]["of"], ", ".join(block["node"]["holds"]))
+        start = int(block["address"], 16)
+        held = [element_words(trace, step, e) for _, v in pointer_names(step)
+                if v["name"] == block["node"]["of"]
+                for e in (v.get("shows") or {}).get("elements", [])
+                if e.get("address") and 0 <= int(e["address"], 16) - start < block["size"]]
+        return "a node of %s: %s" % (block["node"]["of"],
+                                     ", ".join(held or block["node"]["holds"]))
     if block.get("thrown") is not None:
         return "the exception thrown at line %s" % block["thrown"]
     return "a FILE: the C library's own"
@@ -529,6 +542,12 @@ def storage(var):
     return None
 
 
+def element_words(trace, step, e):
+    """An element of a container: its text, or what it holds where it is
+    the library's own (a map's vector: 2 of 2 ─► B)."""
+    return library_words(trace, step, dict(e, size=0), True) if e.get("shows") else e["text"]
+
+
 def library_words(trace, step, var, brief=False):
     """What an object of the standard library holds, in a learner's words:
     a string's characters and where they are, a container's size against
@@ -560,7 +579,7 @@ def library_words(trace, step, var, brief=False):
         return "%d of %d%s" % (count, shows["capacity"], to)
     if not shows["elements"] and "iterator" in (var.get("type") or ""):
         return "an iterator"  # where to, its printer does not say (what it reads may be freed)
-    texts = [e["text"] for e in shows["elements"]]
+    texts = [element_words(trace, step, e) for e in shows["elements"]]
     if shows.get("hint") == "map":  # a key, then its value
         texts = ["%s: %s" % (k, v) for k, v in zip(texts[::2], texts[1::2])]
     items = ", ".join(texts[:6])

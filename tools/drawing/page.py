@@ -100,7 +100,7 @@ def block_view(trace, step, block, names, pointers, seen, owner=None):
         out["box"] = "its call has ended: not the program's now"
         return out
     if block["bytes"] is None:
-        out["box"] = marks.runtimes(block)
+        out["box"] = marks.runtimes(trace, step, block)
         return out
     size = marks.elem_size(trace, block)
     pointer = t["kind"] == "pointer"

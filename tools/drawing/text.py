@@ -63,11 +63,12 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
     def line(n):  # dashed for a block no name reaches, or freed
         return g["h"] * n if solid else ((g["dh"] * n) if g is UTF8 else ("- " * n)[:n])
 
-    def box(words):
-        inner = fit(words, width - 6, g["more"])
-        return ["  " + g["tl"] + line(len(inner) + 2) + g["tr"],
-                "  " + v + " " + inner + " " + v,
-                "  " + g["bl"] + line(len(inner) + 2) + g["br"]]
+    def box(words):  # what a block is, in words, on as many rows as they take
+        inner = [fit(r, width - 6, g["more"]) for r in wrap(words, width - 6, "")]
+        n = max(len(r) for r in inner)
+        return ["  " + g["tl"] + line(n + 2) + g["tr"]] + \
+            ["  " + v + " " + r.ljust(n) + " " + v for r in inner] + \
+            ["  " + g["bl"] + line(n + 2) + g["br"]]
 
     wrong = marks.wrongs(trace, step, block)
     gone = "freed: not the program's now" if block["freed"] else \
@@ -79,7 +80,7 @@ def block_rows(trace, step, block, pointers, g, width, owner=None):
         return rows + [r for words, _ in wrong
                        for r in wrap("  %s %s" % (g["x"], words), width, "    ")]
     if block["bytes"] is None:  # a FILE, or what a throw threw
-        rows += box(marks.runtimes(block))
+        rows += box(marks.runtimes(trace, step, block))
         every = sorted({n for names_ in pointers.values() for n in names_})
         return rows + (marker_rows([(3, ", ".join(every))], g, width) if every else [])
     if t["kind"] in ("struct", "union"):

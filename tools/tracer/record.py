@@ -145,6 +145,9 @@ class Record:
             elif shows.get("nodes"):  # each element in a node of the container's
                 roots += [(int(e["address"], 16), None) for e in shows["elements"]
                           if e.get("address")]
+                for e in shows["elements"]:  # and what an element holds elsewhere
+                    if e.get("shows"):
+                        self.root(dict(e, size=0), roots, [], frame)
             elif shows.get("elements") and shows["elements"][0].get("address"):
                 at, what = shows["elements"][0]["address"], shows.get("type")
             if at:

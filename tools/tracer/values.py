@@ -282,7 +282,7 @@ def library_parts(types, value, tname, address, defined, prefix="", depth=0):
     return out
 
 
-def printed(types, value, address, defined):
+def printed(types, value, address, defined, depth=0):
     """What the standard library's own printer for gdb (libstdc++'s, which
     gdb loads with it) says a value holds, or None: {text: its summary,
     hint, elements: [{name, text, address}] (the first 64), type (of the
@@ -336,6 +336,13 @@ def printed(types, value, address, defined):
                 out["type"] = types.add(cvalue.type)  # what it holds
             if cvalue.address is not None:
                 element["address"] = hexa(int(cvalue.address))
+                if depth == 0 and len(out["elements"]) < 16:
+                    # an element that is itself the library's (a map's vector):
+                    # what it holds, and where
+                    inner = printed(types, cvalue, int(cvalue.address), defined, 1)
+                    if inner is not None:
+                        element["shows"] = inner
+                        element["type"] = types.add(cvalue.type)
             if cvalue.type.strip_typedefs().code == gdb.TYPE_CODE_PTR and cname == "get()":
                 out["pointer"] = hexa(int(cvalue) & 0xFFFFFFFFFFFFFFFF)
             out["elements"].append(element)
