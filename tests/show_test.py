@@ -47,6 +47,11 @@ class Command(unittest.TestCase):
                 with self.subTest(stdin=kw):
                     done = self.show("dupstr", "--json", timeout=120, **kw)
                     self.assertEqual(json.loads(done.stdout)["input"], typed)
+        # the lessons' pages are the lessons' own runs, whatever is piped in
+        with tempfile.TemporaryDirectory() as pages:
+            done = self.show("--lessons", pages, "dupstr", input=b"junk\n", timeout=120)
+            with open(os.path.join(pages, "dupstr.html"), encoding="utf-8") as f:
+                self.assertIn('"typed":"\\\\nhello\\\\n"', f.read())
         # a pipe held open and never written (a harness's) types nothing, and waits not
         p = subprocess.Popen([os.path.join(ROOT, "show"), "dupstr", "--json"],
                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)

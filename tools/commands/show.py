@@ -392,7 +392,8 @@ def lesson_pages(opts):
     for name in names:
         lesson_ = lessons.load(name)
         words = parse([name] + (lesson_["tour"].get("picture") or []))  # --at/--after
-        moment = dict(opts, program=name, args=[], at=words["at"], after=words["after"])
+        moment = dict(opts, program=name, args=[], at=words["at"], after=words["after"],
+                      input=lessons.bytes_of(lesson_["show"].get("input", "")))  # never piped
         result = lesson(moment)
         start = (chosen(result, moment) or [0])[0]
         write_page(os.path.join(folder, name + ".html"), webpage.page(result, start))
