@@ -732,11 +732,11 @@ def struck(trace, i, err):
         return []
     line, text = ran(trace, i)
     end = int(block["address"], 16) + block["size"]
-    if block["frame"] is None:
+    f = block["frame"]
+    if f is None:
         now, before = step["globals"], prev["globals"]
-    elif block["frame"] < len(prev["frames"]) and \
-            prev["frames"][block["frame"]]["function"] == step["frames"][block["frame"]]["function"]:
-        now, before = step["frames"][block["frame"]]["vars"], prev["frames"][block["frame"]]["vars"]
+    elif f < len(prev["frames"]) and prev["frames"][f]["function"] == step["frames"][f]["function"]:
+        now, before = step["frames"][f]["vars"], prev["frames"][f]["vars"]
     else:
         return []
     out = []
