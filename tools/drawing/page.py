@@ -199,9 +199,9 @@ def step_view(trace, i, seen):
             groups.append({"title": title, "blocks": blocks})
     calls, hidden, pending = marks.unseen(step)
     skip = marks.left_out_before(trace, i)
+    ran, said = marks.ran(trace, i) if i and not skip else (None, None)
     return {"file": step["file"], "line": step["line"], "text": step["text"].strip(),
-            "ran": marks.ran(trace, i)[0] if i and not skip else None,
-            "ran_text": marks.ran(trace, i)[1].strip() if i and not skip else
+            "ran": ran, "ran_text": said.strip() if said is not None else
             "(passes of the loop at line %d, left out)" % skip["line"] if skip else None,
             "signal": bool(step.get("signal")),
             "remarks": [[kind, words] for kind, words in marks.remarks(trace, i)],

@@ -157,7 +157,7 @@ class Tracer:
         self.rec.functions = {hexa(int(sym.value().address)): sym.name for sym in functions}
         self.rec.statics = statics(self.entries)
         self.calls_begun = set()  # frame bases of calls begun since they were last seen
-        self.starts = [Begins(self, "*%#x" % int(sym.value().address)) for sym in functions]
+        self.starts = [Begins(self, "*" + at) for at in self.rec.functions]
         self.line_stops = [gdb.Breakpoint("*%#x" % pc, internal=True)
                            for pc in sorted(side_by_side(set(self.entries)))]
         self.rec.book = heap.Book(xml, self.rec.own_files, self.program)
